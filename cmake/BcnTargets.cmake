@@ -1,0 +1,67 @@
+# Helpers shared by every folder: warnings, sanitizers, tests and the
+# Info.plist each executable carries.
+
+set(BCN_WARNINGS -Wall -Wextra -Werror)
+set(BCN_SANITIZER_FLAGS
+    -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+
+# Applies the house flags to one of our own targets.
+function(bcn_target_defaults target)
+  target_compile_options(${target} PRIVATE ${BCN_WARNINGS})
+  if(BCN_SANITIZE)
+    target_compile_options(${target} PRIVATE ${BCN_SANITIZER_FLAGS})
+    target_link_options(${target} PRIVATE ${BCN_SANITIZER_FLAGS})
+  endif()
+endfunction()
+
+# bcn_library(name SOURCES ... [DEPS ...])
+# One static library per folder; headers are included as "folder/file.h".
+function(bcn_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  bcn_target_defaults(${name})
+endfunction()
+
+# bcn_test(name SOURCES ... [DEPS ...] [INFO_PLIST <args for bcn_embed_info_plist>])
+# A GoogleTest executable whose cases are registered with CTest one by one,
+# so each case runs in its own process.
+function(bcn_test name)
+  if(NOT BCN_BUILD_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;INFO_PLIST" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
+  bcn_target_defaults(${name})
+  if(ARG_INFO_PLIST)
+    bcn_embed_info_plist(${name} ${ARG_INFO_PLIST})
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+endfunction()
+
+# bcn_embed_info_plist(target IDENTIFIER id [VERSION v] [TEAM_ID t])
+# Generates the program's Info.plist and compiles it into the executable,
+# where MainBundle finds it. An empty VERSION or TEAM_ID leaves that key out.
+function(bcn_embed_info_plist target)
+  cmake_parse_arguments(ARG "" "IDENTIFIER;VERSION;TEAM_ID" "" ${ARGN})
+  set(entries "  <key>CFBundleIdentifier</key>\n  <string>${ARG_IDENTIFIER}</string>\n")
+  string(APPEND entries "  <key>LSMinimumSystemVersion</key>\n  <string>14.0</string>\n")
+  if(ARG_VERSION)
+    string(APPEND entries "  <key>CFBundleShortVersionString</key>\n  <string>${ARG_VERSION}</string>\n")
+  endif()
+  if(ARG_TEAM_ID)
+    string(APPEND entries "  <key>BCNTeamID</key>\n  <string>${ARG_TEAM_ID}</string>\n")
+  endif()
+  set(plist "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n${entries}</dict>\n</plist>\n")
+  set(dir "${CMAKE_CURRENT_BINARY_DIR}/${target}_info")
+  file(WRITE "${dir}/Info.plist" "${plist}")
+  file(CONFIGURE OUTPUT "${dir}/info_plist.cc" CONTENT
+"// Generated from ${dir}/Info.plist; do not edit.
+#include <cstddef>
+extern \"C\" const char bcn_embedded_info_plist[] = R\"bcnplist(${plist})bcnplist\";
+extern \"C\" const std::size_t bcn_embedded_info_plist_size = sizeof(bcn_embedded_info_plist) - 1;
+" @ONLY)
+  target_sources(${target} PRIVATE "${dir}/info_plist.cc")
+endfunction()

@@ -1,0 +1,104 @@
+#include "daemon/pairing_store.h"
+
+#include <cstdlib>
+#include <limits>
+
+#include "platform/files.h"
+#include "platform/plist.h"
+#include "protocol/token_digest.h"
+
+namespace bcn {
+
+std::filesystem::path PairingStore::defaultDirectory() {
+  // systemd may pass several directories separated by ':'; ours is the first.
+  if (const char* state = std::getenv("STATE_DIRECTORY"); state != nullptr && *state != '\0') {
+    const std::string_view dirs(state);
+    return std::filesystem::path(dirs.substr(0, dirs.find(':')));
+  }
+  return "/var/lib/beaconbar-admin";
+}
+
+PairingStore::PairingStore(Options options) : options_(std::move(options)) {}
+
+PairingStore PairingStore::load(Options options) {
+  PairingStore store(std::move(options));
+  if (auto bytes = files::readFile(store.fileURL(), kMaxFileBytes)) {
+    if (auto pairings = decode(*bytes)) store.pairings_ = std::move(*pairings);
+  }
+  return store;
+}
+
+std::optional<std::vector<PairingStore::Pairing>> PairingStore::decode(
+    std::span<const std::uint8_t> bytes) {
+  auto root = decodePlist(bytes);
+  if (!root || root->array() == nullptr) return std::nullopt;
+  std::vector<Pairing> pairings;
+  pairings.reserve(root->array()->size());
+  for (const PlistValue& element : *root->array()) {
+    const PlistDictionary* fields = element.dictionary();
+    if (fields == nullptr) return std::nullopt;
+    const PlistValue* digest = fields->find("digest");
+    const PlistValue* uid = fields->find("uid");
+    const PlistValue* created = fields->find("created");
+    if (digest == nullptr || digest->data() == nullptr) return std::nullopt;
+    if (uid == nullptr || !uid->uint64() || *uid->uint64() > std::numeric_limits<std::uint32_t>::max()) {
+      return std::nullopt;
+    }
+    if (created == nullptr || !created->date()) return std::nullopt;
+    pairings.push_back({*digest->data(), static_cast<std::uint32_t>(*uid->uint64()), *created->date()});
+  }
+  return pairings;
+}
+
+crypto::Sha256Digest PairingStore::digest(std::string_view token) { return crypto::sha256(token); }
+
+bool PairingStore::isPaired(std::string_view token, std::uint32_t uid) const {
+  const crypto::Sha256Digest wanted = digest(token);
+  bool matched = false;
+  for (const Pairing& pairing : pairings_) {
+    if (pairing.uid != uid) continue;
+    // No short-circuit: every pairing of the user is compared.
+    matched = TokenDigest::equal(pairing.digest, wanted) || matched;
+  }
+  return matched;
+}
+
+std::expected<std::string, PlatformError> PairingStore::pair(std::uint32_t uid) {
+  auto bytes = options_.random(kTokenBytes);
+  if (!bytes || bytes->size() != kTokenBytes) return std::unexpected(PlatformError::fileWriteUnknown());
+  std::string token = crypto::base64Encode(*bytes);
+  const crypto::Sha256Digest d = digest(token);
+  pairings_.push_back({{d.begin(), d.end()}, uid, Date::now()});
+  if (auto saved = save(); !saved) return std::unexpected(saved.error());
+  return token;
+}
+
+std::expected<void, PlatformError> PairingStore::unpair(std::string_view token, std::uint32_t uid) {
+  const crypto::Sha256Digest wanted = digest(token);
+  std::erase_if(pairings_, [&](const Pairing& p) {
+    return p.uid == uid && TokenDigest::equal(p.digest, wanted);
+  });
+  return save();
+}
+
+std::expected<void, PlatformError> PairingStore::removeAll() {
+  pairings_.clear();
+  return save();
+}
+
+std::expected<void, PlatformError> PairingStore::save() const {
+  if (auto made = files::createDirectories(options_.directory, 0700); !made) return made;
+  PlistArray elements;
+  elements.reserve(pairings_.size());
+  for (const Pairing& p : pairings_) {
+    elements.emplace_back(PlistDictionary{{"digest", PlistData(p.digest)},
+                                          {"uid", p.uid},
+                                          {"created", p.created}});
+  }
+  auto bytes = encodeBinaryPlist(PlistValue(std::move(elements)));
+  if (!bytes) return std::unexpected(bytes.error());
+  if (auto written = files::writeFileAtomically(fileURL(), *bytes, 0600); !written) return written;
+  return files::setModeAndOwner(fileURL(), 0600, options_.ownerUID, options_.ownerGID);
+}
+
+}  // namespace bcn

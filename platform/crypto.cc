@@ -1,0 +1,90 @@
+#include "platform/crypto.h"
+
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+#include <openssl/sha.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+
+namespace bcn::crypto {
+
+Sha256Digest sha256(std::span<const std::uint8_t> bytes) {
+  Sha256Digest digest{};
+  // The one-shot digest only fails when OpenSSL cannot allocate; there is
+  // no sensible digest to return then.
+  if (SHA256(bytes.data(), bytes.size(), digest.data()) == nullptr) {
+    std::fputs("beaconbar: SHA-256 failed\n", stderr);
+    std::abort();
+  }
+  return digest;
+}
+
+Sha256Digest sha256(std::string_view bytes) {
+  return sha256(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+}
+
+std::expected<std::vector<std::uint8_t>, PlatformError> secureRandomBytes(std::size_t count) {
+  std::vector<std::uint8_t> bytes(count);
+  if (count > static_cast<std::size_t>(INT_MAX) ||
+      RAND_bytes(bytes.data(), static_cast<int>(count)) != 1) {
+    const unsigned long code = ERR_get_error();
+    char text[256] = "random generator failed";
+    if (code != 0) ERR_error_string_n(code, text, sizeof text);
+    return std::unexpected(PlatformError{"OpenSSL", static_cast<std::int64_t>(code), text});
+  }
+  return bytes;
+}
+
+std::string base64Encode(std::span<const std::uint8_t> bytes) {
+  std::string text(4 * ((bytes.size() + 2) / 3), '\0');
+  const int written = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), bytes.data(),
+                                      static_cast<int>(bytes.size()));
+  text.resize(static_cast<std::size_t>(written));
+  return text;
+}
+
+std::optional<std::vector<std::uint8_t>> base64Decode(std::string_view text) {
+  // EVP_DecodeBlock tolerates whitespace and keeps padding as zero bytes,
+  // so the shape is checked here and the padding length taken off after.
+  if (text.size() % 4 != 0 || text.size() > static_cast<std::size_t>(INT_MAX)) return std::nullopt;
+  std::size_t padding = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    const bool alphabet = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                          (c >= '0' && c <= '9') || c == '+' || c == '/';
+    if (c == '=') {
+      if (i + 2 < text.size()) return std::nullopt;
+      ++padding;
+    } else if (!alphabet || padding > 0) {
+      return std::nullopt;
+    }
+  }
+  std::vector<std::uint8_t> bytes(text.size() / 4 * 3);
+  const int n = EVP_DecodeBlock(bytes.data(), reinterpret_cast<const unsigned char*>(text.data()),
+                                static_cast<int>(text.size()));
+  if (n < 0) return std::nullopt;
+  bytes.resize(static_cast<std::size_t>(n) - padding);
+  return bytes;
+}
+
+std::expected<std::string, PlatformError> randomUUID() {
+  auto bytes = secureRandomBytes(16);
+  if (!bytes) return std::unexpected(bytes.error());
+  auto& b = *bytes;
+  b[6] = static_cast<std::uint8_t>((b[6] & 0x0F) | 0x40);  // version 4
+  b[8] = static_cast<std::uint8_t>((b[8] & 0x3F) | 0x80);  // RFC 4122 variant
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string text;
+  text.reserve(36);
+  for (std::size_t i = 0; i < b.size(); ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) text.push_back('-');
+    text.push_back(kHex[b[i] >> 4]);
+    text.push_back(kHex[b[i] & 0x0F]);
+  }
+  return text;
+}
+
+}  // namespace bcn::crypto

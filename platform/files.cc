@@ -1,0 +1,168 @@
+#include "platform/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <string>
+
+namespace bcn::files {
+namespace {
+
+// Closes a descriptor on every path out of a function.
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+  void reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
+  bool valid() const { return fd_ >= 0; }
+  // Closes now, reporting the result (close can report a deferred write error).
+  int close() {
+    const int rc = ::close(fd_);
+    fd_ = -1;
+    return rc;
+  }
+
+ private:
+  int fd_;
+};
+
+std::unexpected<PlatformError> failure(const std::string& step, const std::filesystem::path& path) {
+  return std::unexpected(PlatformError::fromErrno(errno, step + " " + path.string()));
+}
+
+bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    bytes = bytes.subspan(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// A name no other writer in this or another process uses at the same time.
+std::string temporaryName(const std::filesystem::path& target) {
+  static std::atomic<unsigned> counter{0};
+  return "." + target.filename().string() + ".tmp-" + std::to_string(::getpid()) + "-" +
+         std::to_string(counter.fetch_add(1));
+}
+
+}  // namespace
+
+std::expected<std::vector<std::uint8_t>, PlatformError> readFile(const std::filesystem::path& path,
+                                                                 std::size_t maxBytes) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return failure("open", path);
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) return failure("stat", path);
+  if (!S_ISREG(st.st_mode)) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return failure("read", path);
+  }
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(std::min<std::size_t>(static_cast<std::size_t>(st.st_size), maxBytes));
+  std::uint8_t buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return failure("read", path);
+    if (n == 0) break;
+    if (bytes.size() + static_cast<std::size_t>(n) > maxBytes) {
+      errno = EFBIG;
+      return failure("read", path);
+    }
+    bytes.insert(bytes.end(), buffer, buffer + n);
+  }
+  return bytes;
+}
+
+std::expected<void, PlatformError> writeFileAtomically(const std::filesystem::path& path,
+                                                       std::span<const std::uint8_t> bytes,
+                                                       std::uint32_t mode) {
+  const std::filesystem::path directory = path.has_parent_path() ? path.parent_path() : ".";
+  Fd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir.valid()) return failure("open directory", directory);
+
+  // An unnamed file cannot be left behind by a crash before it is linked.
+  // File systems without O_TMPFILE get a named one from the start.
+  const std::string tempName = temporaryName(path);
+  bool named = false;
+  Fd file(::openat(dir.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+  if (!file.valid()) {
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+      return failure("create temporary file in", directory);
+    }
+    file.reset(::openat(dir.get(), tempName.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode));
+    if (!file.valid()) return failure("create temporary file in", directory);
+    named = true;
+  }
+  auto fail = [&](const std::string& step) {
+    const int saved = errno;
+    if (named) ::unlinkat(dir.get(), tempName.c_str(), 0);
+    errno = saved;
+    return failure(step, path);
+  };
+
+  if (::fchmod(file.get(), mode) != 0 || !writeAll(file.get(), bytes) || ::fsync(file.get()) != 0) {
+    return fail("write");
+  }
+  if (!named) {
+    const std::string procPath = "/proc/self/fd/" + std::to_string(file.get());
+    if (::linkat(AT_FDCWD, procPath.c_str(), dir.get(), tempName.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+      return fail("link temporary file for");
+    }
+    named = true;
+  }
+  if (file.close() != 0) return fail("close temporary file for");
+  if (::renameat(dir.get(), tempName.c_str(), dir.get(), path.filename().c_str()) != 0) {
+    return fail("rename over");
+  }
+  if (::fsync(dir.get()) != 0) return failure("flush directory", directory);
+  return {};
+}
+
+std::expected<void, PlatformError> createDirectories(const std::filesystem::path& path,
+                                                     std::uint32_t mode) {
+  std::filesystem::path prefix;
+  for (const auto& component : path.lexically_normal()) {
+    prefix /= component;
+    if (component.empty() || component == "/" || component == "." || component == "..") continue;
+    if (::mkdir(prefix.c_str(), mode) == 0) {
+      if (::chmod(prefix.c_str(), mode) != 0) return failure("set mode of", prefix);
+      continue;
+    }
+    if (errno != EEXIST) return failure("create directory", prefix);
+    struct stat st {};
+    if (::stat(prefix.c_str(), &st) != 0) return failure("stat", prefix);
+    if (!S_ISDIR(st.st_mode)) {
+      errno = ENOTDIR;
+      return failure("create directory", prefix);
+    }
+  }
+  return {};
+}
+
+std::expected<void, PlatformError> setModeAndOwner(const std::filesystem::path& path,
+                                                   std::uint32_t mode, std::uint32_t uid,
+                                                   std::uint32_t gid) {
+  if (::chown(path.c_str(), uid, gid) != 0) return failure("set owner of", path);
+  if (::chmod(path.c_str(), mode) != 0) return failure("set mode of", path);
+  return {};
+}
+
+}  // namespace bcn::files

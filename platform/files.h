@@ -1,0 +1,44 @@
+// Whole-file reads and crash-safe whole-file writes, directory creation and
+// POSIX ownership. Stateless and thread-safe; every failure is a
+// PlatformError in the POSIX domain naming the path and the failed step.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <span>
+#include <vector>
+
+#include "platform/error.h"
+
+namespace bcn::files {
+
+// The whole content of a regular file. Fails for anything that is not a
+// regular file and for files larger than `maxBytes` (EFBIG).
+std::expected<std::vector<std::uint8_t>, PlatformError> readFile(const std::filesystem::path& path,
+                                                                 std::size_t maxBytes);
+
+// Replaces `path` with `bytes` so that after a crash at any moment the path
+// holds either the old content or the new one, never a mixture: the bytes
+// go to an unnamed file in the same directory with permissions `mode`, are
+// flushed to disk, renamed over `path`, and the directory is flushed. On
+// failure the old file is untouched and no temporary file is left behind.
+// REQUIRES: the parent directory exists.
+std::expected<void, PlatformError> writeFileAtomically(const std::filesystem::path& path,
+                                                       std::span<const std::uint8_t> bytes,
+                                                       std::uint32_t mode);
+
+// Creates `path` and any missing parents, each with exactly `mode` (the
+// umask does not apply). Existing directories are fine and keep their
+// permissions; an existing non-directory on the way fails with ENOTDIR.
+std::expected<void, PlatformError> createDirectories(const std::filesystem::path& path,
+                                                     std::uint32_t mode);
+
+// Sets owner and group, then permissions (in that order, since a change of
+// owner can clear mode bits).
+std::expected<void, PlatformError> setModeAndOwner(const std::filesystem::path& path,
+                                                   std::uint32_t mode, std::uint32_t uid,
+                                                   std::uint32_t gid);
+
+}  // namespace bcn::files

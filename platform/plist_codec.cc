@@ -1,0 +1,237 @@
+// Conversion between PlistValue and libplist nodes, and the byte codecs.
+
+#include <plist/plist.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "platform/plist.h"
+#include "platform/plist_limits.h"
+
+namespace bcn {
+namespace {
+
+struct NodeDeleter {
+  void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
+};
+using Node = std::unique_ptr<void, NodeDeleter>;
+
+template <typename T>
+using Result = std::expected<T, PlatformError>;
+
+PlatformError encodeError(const std::string& what) {
+  return PlatformError::corruptData("cannot encode property list: " + what);
+}
+
+PlatformError decodeError(const std::string& what) {
+  return PlatformError::corruptData("not a valid property list: " + what);
+}
+
+// libplist 2.2 writes every integer it is handed as 8 bytes, which readers
+// take as signed; a 16-byte (unsigned) integer node only comes out of its
+// parsers. So values above INT64_MAX are made by parsing their XML form.
+Result<Node> newUnsignedAboveInt64(std::uint64_t n) {
+  const std::string xml = "<plist version=\"1.0\"><integer>" + std::to_string(n) + "</integer></plist>";
+  plist_t node = nullptr;
+  plist_from_xml(xml.c_str(), static_cast<std::uint32_t>(xml.size()), &node);
+  if (node == nullptr) return std::unexpected(encodeError("integer " + std::to_string(n)));
+  return Node(node);
+}
+
+// Whether an integer node holding a value above INT64_MAX came from a
+// 16-byte (unsigned) integer rather than a negative 8-byte one. The public
+// API does not expose the width, but the binary encoding of the node does.
+bool isSixteenByteInteger(plist_t node) {
+  char* bin = nullptr;
+  std::uint32_t size = 0;
+  plist_to_bin(node, &bin, &size);
+  const bool wide = bin != nullptr && size > 8 && static_cast<unsigned char>(bin[8]) == 0x14;
+  if (bin != nullptr) plist_to_bin_free(bin);
+  return wide;
+}
+
+Result<Node> toNode(const PlistValue& value, std::size_t depth);
+
+Result<Node> containerToNode(const PlistValue& value, std::size_t depth) {
+  if (depth >= PlistLimits::kMaxDepth) return std::unexpected(encodeError("nested too deeply"));
+  if (const PlistArray* array = value.array()) {
+    Node node(plist_new_array());
+    for (const PlistValue& item : *array) {
+      auto child = toNode(item, depth + 1);
+      if (!child) return child;
+      plist_array_append_item(node.get(), child->release());
+    }
+    return node;
+  }
+  Node node(plist_new_dict());
+  for (const auto& [key, item] : *value.dictionary()) {
+    if (key.find('\0') != std::string::npos) {
+      return std::unexpected(encodeError("dictionary key contains a NUL byte"));
+    }
+    auto child = toNode(item, depth + 1);
+    if (!child) return child;
+    plist_dict_set_item(node.get(), key.c_str(), child->release());
+  }
+  return node;
+}
+
+Result<Node> toNode(const PlistValue& value, std::size_t depth) {
+  switch (value.kind()) {
+    case PlistValue::Kind::text:
+      if (value.text()->find('\0') != std::string::npos) {
+        return std::unexpected(encodeError("text contains a NUL byte"));
+      }
+      return Node(plist_new_string(value.text()->c_str()));
+    case PlistValue::Kind::boolean:
+      return Node(plist_new_bool(*value.boolean() ? 1 : 0));
+    case PlistValue::Kind::integer:
+      if (auto n = value.int64()) return Node(plist_new_uint(static_cast<std::uint64_t>(*n)));
+      return newUnsignedAboveInt64(*value.uint64());
+    case PlistValue::Kind::real:
+      return Node(plist_new_real(*value.real()));
+    case PlistValue::Kind::date: {
+      // libplist keeps dates as whole seconds (32-bit) plus microseconds.
+      const double seconds = value.date()->secondsSince2001;
+      const double whole = std::floor(seconds);
+      if (!std::isfinite(seconds) || whole < INT32_MIN || whole > INT32_MAX) {
+        return std::unexpected(encodeError("date out of range"));
+      }
+      auto sec = static_cast<std::int32_t>(whole);
+      auto usec = static_cast<std::int32_t>(std::lround((seconds - whole) * 1e6));
+      if (usec >= 1'000'000) {
+        if (sec == INT32_MAX) return std::unexpected(encodeError("date out of range"));
+        ++sec;
+        usec -= 1'000'000;
+      }
+      return Node(plist_new_date(sec, usec));
+    }
+    case PlistValue::Kind::data:
+      return Node(plist_new_data(reinterpret_cast<const char*>(value.data()->data()),
+                                 value.data()->size()));
+    case PlistValue::Kind::array:
+    case PlistValue::Kind::dictionary:
+      return containerToNode(value, depth);
+  }
+  return std::unexpected(encodeError("unknown value kind"));
+}
+
+Result<PlistValue> fromNode(plist_t node, std::size_t depth) {
+  if (depth > PlistLimits::kMaxDepth) return std::unexpected(decodeError("nested too deeply"));
+  switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN: {
+      std::uint8_t b = 0;
+      plist_get_bool_val(node, &b);
+      return PlistValue(b != 0);
+    }
+    case PLIST_UINT: {
+      std::uint64_t n = 0;
+      plist_get_uint_val(node, &n);
+      if (n <= static_cast<std::uint64_t>(INT64_MAX) || isSixteenByteInteger(node)) return PlistValue(n);
+      return PlistValue(static_cast<std::int64_t>(n));
+    }
+    case PLIST_REAL: {
+      double d = 0;
+      plist_get_real_val(node, &d);
+      return PlistValue(d);
+    }
+    case PLIST_STRING: {
+      std::uint64_t length = 0;
+      const char* text = plist_get_string_ptr(node, &length);
+      return PlistValue(std::string(text != nullptr ? text : "", text != nullptr ? length : 0));
+    }
+    case PLIST_DATE: {
+      std::int32_t sec = 0;
+      std::int32_t usec = 0;
+      plist_get_date_val(node, &sec, &usec);
+      return PlistValue(Date{sec + usec / 1e6});
+    }
+    case PLIST_DATA: {
+      std::uint64_t length = 0;
+      const auto* bytes = reinterpret_cast<const std::uint8_t*>(plist_get_data_ptr(node, &length));
+      return PlistValue(bytes != nullptr ? PlistData(bytes, bytes + length) : PlistData{});
+    }
+    case PLIST_ARRAY: {
+      PlistArray array;
+      const std::uint32_t size = plist_array_get_size(node);
+      array.reserve(size);
+      for (std::uint32_t i = 0; i < size; ++i) {
+        auto item = fromNode(plist_array_get_item(node, i), depth + 1);
+        if (!item) return item;
+        array.push_back(std::move(*item));
+      }
+      return PlistValue(std::move(array));
+    }
+    case PLIST_DICT: {
+      PlistDictionary dictionary;
+      plist_dict_iter iter = nullptr;
+      plist_dict_new_iter(node, &iter);
+      std::unique_ptr<void, decltype(&std::free)> iterOwner(iter, &std::free);
+      for (;;) {
+        char* key = nullptr;
+        plist_t item = nullptr;
+        plist_dict_next_item(node, iter, &key, &item);
+        std::unique_ptr<char, decltype(&std::free)> keyOwner(key, &std::free);
+        if (item == nullptr) break;
+        auto value = fromNode(item, depth + 1);
+        if (!value) return value;
+        dictionary.set(key != nullptr ? key : "", std::move(*value));
+      }
+      return PlistValue(std::move(dictionary));
+    }
+    default:
+      return std::unexpected(decodeError("unsupported node kind"));
+  }
+}
+
+}  // namespace
+
+std::expected<PlistData, PlatformError> encodeBinaryPlist(const PlistValue& value) {
+  auto node = toNode(value, 0);
+  if (!node) return std::unexpected(node.error());
+  char* bytes = nullptr;
+  std::uint32_t size = 0;
+  plist_to_bin(node->get(), &bytes, &size);
+  if (bytes == nullptr) return std::unexpected(encodeError("the encoder produced nothing"));
+  PlistData result(bytes, bytes + size);
+  plist_to_bin_free(bytes);
+  return result;
+}
+
+std::expected<std::string, PlatformError> encodeXmlPlist(const PlistValue& value) {
+  auto node = toNode(value, 0);
+  if (!node) return std::unexpected(node.error());
+  char* text = nullptr;
+  std::uint32_t size = 0;
+  plist_to_xml(node->get(), &text, &size);
+  if (text == nullptr) return std::unexpected(encodeError("the encoder produced nothing"));
+  std::string result(text, size);
+  plist_to_xml_free(text);
+  return result;
+}
+
+std::expected<PlistValue, PlatformError> decodePlist(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() > PlistLimits::kMaxBytes) return std::unexpected(decodeError("too large"));
+  static constexpr char kMagic[] = "bplist00";
+  const bool binary = bytes.size() >= 8 && std::memcmp(bytes.data(), kMagic, 8) == 0;
+  const auto problem =
+      binary ? plist_limits::checkBinary(bytes, PlistLimits::kMaxDepth, PlistLimits::kMaxNodes)
+             : plist_limits::checkXml(bytes, PlistLimits::kMaxDepth, PlistLimits::kMaxNodes);
+  if (problem) return std::unexpected(decodeError(*problem));
+
+  // A private, NUL-terminated copy: the parsers never read past our buffer.
+  const std::string copy(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  plist_t root = nullptr;
+  const auto size = static_cast<std::uint32_t>(copy.size());
+  if (binary) {
+    plist_from_bin(copy.data(), size, &root);
+  } else {
+    plist_from_xml(copy.data(), size, &root);
+  }
+  if (root == nullptr) return std::unexpected(decodeError(binary ? "malformed binary data" : "malformed XML"));
+  Node owner(root);
+  return fromNode(root, 0);
+}
+
+}  // namespace bcn

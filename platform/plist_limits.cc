@@ -1,0 +1,185 @@
+#include "platform/plist_limits.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace bcn::plist_limits {
+namespace {
+
+constexpr std::size_t kHeaderSize = 8;
+constexpr std::size_t kTrailerSize = 32;
+
+std::uint64_t readBigEndian(const unsigned char* p, std::size_t size) {
+  std::uint64_t v = 0;
+  for (std::size_t i = 0; i < size; ++i) v = (v << 8) | p[i];
+  return v;
+}
+
+// The object table of a binary plist, with every offset checked once.
+class BinaryObjects {
+ public:
+  // Returns an error text, or nothing when the trailer is sound.
+  std::optional<std::string> open(std::span<const unsigned char> bytes) {
+    bytes_ = bytes;
+    if (bytes.size() < kHeaderSize + kTrailerSize) return "binary plist too short";
+    const unsigned char* trailer = bytes.data() + bytes.size() - kTrailerSize;
+    offsetSize_ = trailer[6];
+    refSize_ = trailer[7];
+    count_ = readBigEndian(trailer + 8, 8);
+    top_ = readBigEndian(trailer + 16, 8);
+    tableOffset_ = readBigEndian(trailer + 24, 8);
+    const std::uint64_t tableEnd = bytes.size() - kTrailerSize;
+    if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8) {
+      return "binary plist trailer has bad integer sizes";
+    }
+    if (count_ == 0 || top_ >= count_) return "binary plist has no top object";
+    if (tableOffset_ < kHeaderSize || tableOffset_ > tableEnd ||
+        count_ > (tableEnd - tableOffset_) / offsetSize_) {
+      return "binary plist offset table out of bounds";
+    }
+    return std::nullopt;
+  }
+
+  std::uint64_t count() const { return count_; }
+  std::uint64_t top() const { return top_; }
+
+  // The objects a container refers to (keys and values for dictionaries);
+  // empty for scalars. Sets `error` when the object is malformed.
+  std::vector<std::uint64_t> children(std::uint64_t object, std::optional<std::string>& error) const {
+    const std::uint64_t offset =
+        readBigEndian(bytes_.data() + tableOffset_ + object * offsetSize_, offsetSize_);
+    if (offset < kHeaderSize || offset >= tableOffset_) {
+      error = "binary plist object offset out of bounds";
+      return {};
+    }
+    const unsigned char marker = bytes_[offset];
+    const unsigned type = marker >> 4;
+    if (type != 0xA && type != 0xC && type != 0xD) return {};
+    std::uint64_t count = marker & 0x0F;
+    std::uint64_t pos = offset + 1;
+    if (count == 0x0F) {
+      if (pos >= tableOffset_ || (bytes_[pos] >> 4) != 0x1 || (bytes_[pos] & 0x0F) > 3) {
+        error = "binary plist container has a bad length";
+        return {};
+      }
+      const std::size_t size = std::size_t{1} << (bytes_[pos] & 0x0F);
+      if (pos + 1 + size > tableOffset_) {
+        error = "binary plist container length out of bounds";
+        return {};
+      }
+      count = readBigEndian(bytes_.data() + pos + 1, size);
+      pos += 1 + size;
+    }
+    const std::uint64_t refs = type == 0xD ? count * 2 : count;
+    if (count > tableOffset_ || refs > (tableOffset_ - pos) / refSize_) {
+      error = "binary plist container references out of bounds";
+      return {};
+    }
+    std::vector<std::uint64_t> result(refs);
+    for (std::uint64_t i = 0; i < refs; ++i) {
+      result[i] = readBigEndian(bytes_.data() + pos + i * refSize_, refSize_);
+      if (result[i] >= count_) {
+        error = "binary plist reference to a missing object";
+        return {};
+      }
+    }
+    return result;
+  }
+
+ private:
+  std::span<const unsigned char> bytes_;
+  std::size_t offsetSize_ = 0;
+  std::size_t refSize_ = 0;
+  std::uint64_t count_ = 0;
+  std::uint64_t top_ = 0;
+  std::uint64_t tableOffset_ = 0;
+};
+
+}  // namespace
+
+std::optional<std::string> checkBinary(std::span<const unsigned char> bytes, std::size_t maxDepth,
+                                       std::size_t maxNodes) {
+  BinaryObjects objects;
+  if (auto error = objects.open(bytes)) return error;
+
+  // Depth-first walk with memoised depth and expanded size per object, so a
+  // heavily shared graph costs one visit per object, not per path.
+  enum : unsigned char { kNew, kOpen, kDone };
+  std::vector<unsigned char> state(objects.count(), kNew);
+  std::vector<std::uint32_t> depth(objects.count(), 0);
+  std::vector<std::uint64_t> nodes(objects.count(), 0);
+  struct Frame {
+    std::uint64_t object;
+    std::vector<std::uint64_t> children;
+    std::size_t next = 0;
+  };
+  std::vector<Frame> stack;
+  std::optional<std::string> error;
+
+  auto push = [&](std::uint64_t object) {
+    state[object] = kOpen;
+    stack.push_back({object, objects.children(object, error)});
+  };
+  push(objects.top());
+  while (!stack.empty() && !error) {
+    if (stack.size() > maxDepth + 1) return "property list nested too deeply";
+    Frame& frame = stack.back();
+    if (frame.next < frame.children.size()) {
+      const std::uint64_t child = frame.children[frame.next++];
+      if (state[child] == kOpen) return "binary plist refers to itself";
+      if (state[child] == kNew) push(child);
+      continue;
+    }
+    std::uint32_t d = 0;
+    std::uint64_t n = 1;
+    for (std::uint64_t child : frame.children) {
+      d = std::max(d, depth[child] + 1);
+      n += nodes[child];
+      if (n > maxNodes) return "property list has too many objects";
+    }
+    depth[frame.object] = d;
+    nodes[frame.object] = n;
+    state[frame.object] = kDone;
+    stack.pop_back();
+  }
+  if (error) return error;
+  if (depth[objects.top()] > maxDepth) return "property list nested too deeply";
+  return std::nullopt;
+}
+
+std::optional<std::string> checkXml(std::span<const unsigned char> bytes, std::size_t maxDepth,
+                                    std::size_t maxNodes) {
+  auto startsWith = [&](std::size_t at, const char* word) {
+    const std::size_t n = std::strlen(word);
+    return at + n <= bytes.size() && std::memcmp(bytes.data() + at, word, n) == 0;
+  };
+  auto isNameEnd = [&](std::size_t at) {
+    return at >= bytes.size() || bytes[at] == '>' || bytes[at] == '/' || bytes[at] == ' ' ||
+           bytes[at] == '\t' || bytes[at] == '\r' || bytes[at] == '\n';
+  };
+  std::size_t depth = 0;
+  std::size_t elements = 0;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] != '<' || i + 1 >= bytes.size()) continue;
+    const unsigned char next = bytes[i + 1];
+    if (next == '?' || next == '!') continue;
+    const bool closing = next == '/';
+    const std::size_t name = i + (closing ? 2 : 1);
+    const bool container = (startsWith(name, "array") && isNameEnd(name + 5)) ||
+                           (startsWith(name, "dict") && isNameEnd(name + 4));
+    if (closing) {
+      if (container && depth > 0) --depth;
+      continue;
+    }
+    if (++elements > maxNodes) return "property list has too many objects";
+    if (!container) continue;
+    const void* end = std::memchr(bytes.data() + i, '>', bytes.size() - i);
+    const bool selfClosing = end != nullptr && static_cast<const unsigned char*>(end)[-1] == '/';
+    if (!selfClosing && ++depth > maxDepth) return "property list nested too deeply";
+  }
+  return std::nullopt;
+}
+
+}  // namespace bcn::plist_limits
