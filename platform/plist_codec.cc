@@ -52,6 +52,29 @@ bool isSixteenByteInteger(plist_t node) {
   return wide;
 }
 
+// The exact seconds of a date node. libplist 2.2 hands dates out as whole
+// seconds plus an unsigned microsecond part, which loses the sign of the
+// fraction for dates before 2001; the node's binary encoding keeps the
+// double it was read from.
+double dateSeconds(plist_t node) {
+  char* bin = nullptr;
+  std::uint32_t size = 0;
+  plist_to_bin(node, &bin, &size);
+  double seconds = 0;
+  if (bin != nullptr && size > 17 && static_cast<unsigned char>(bin[8]) == 0x33) {
+    std::uint64_t bits = 0;
+    for (int i = 9; i < 17; ++i) bits = (bits << 8) | static_cast<unsigned char>(bin[i]);
+    std::memcpy(&seconds, &bits, sizeof seconds);
+  } else {
+    std::int32_t sec = 0;
+    std::int32_t usec = 0;
+    plist_get_date_val(node, &sec, &usec);
+    seconds = sec + usec / 1e6;
+  }
+  if (bin != nullptr) plist_to_bin_free(bin);
+  return seconds;
+}
+
 Result<Node> toNode(const PlistValue& value, std::size_t depth);
 
 Result<Node> containerToNode(const PlistValue& value, std::size_t depth) {
@@ -141,12 +164,8 @@ Result<PlistValue> fromNode(plist_t node, std::size_t depth) {
       const char* text = plist_get_string_ptr(node, &length);
       return PlistValue(std::string(text != nullptr ? text : "", text != nullptr ? length : 0));
     }
-    case PLIST_DATE: {
-      std::int32_t sec = 0;
-      std::int32_t usec = 0;
-      plist_get_date_val(node, &sec, &usec);
-      return PlistValue(Date{sec + usec / 1e6});
-    }
+    case PLIST_DATE:
+      return PlistValue(Date{dateSeconds(node)});
     case PLIST_DATA: {
       std::uint64_t length = 0;
       const auto* bytes = reinterpret_cast<const std::uint8_t*>(plist_get_data_ptr(node, &length));

@@ -46,42 +46,26 @@ class BinaryObjects {
   std::uint64_t top() const { return top_; }
 
   // The objects a container refers to (keys and values for dictionaries);
-  // empty for scalars. Sets `error` when the object is malformed.
+  // empty for scalars. Sets `error` when the object is malformed, and
+  // when a dictionary key is not a string free of NUL characters, which
+  // libplist 2.2 aborts on instead of refusing.
   std::vector<std::uint64_t> children(std::uint64_t object, std::optional<std::string>& error) const {
-    const std::uint64_t offset =
-        readBigEndian(bytes_.data() + tableOffset_ + object * offsetSize_, offsetSize_);
-    if (offset < kHeaderSize || offset >= tableOffset_) {
-      error = "binary plist object offset out of bounds";
-      return {};
-    }
-    const unsigned char marker = bytes_[offset];
-    const unsigned type = marker >> 4;
-    if (type != 0xA && type != 0xC && type != 0xD) return {};
-    std::uint64_t count = marker & 0x0F;
-    std::uint64_t pos = offset + 1;
-    if (count == 0x0F) {
-      if (pos >= tableOffset_ || (bytes_[pos] >> 4) != 0x1 || (bytes_[pos] & 0x0F) > 3) {
-        error = "binary plist container has a bad length";
-        return {};
-      }
-      const std::size_t size = std::size_t{1} << (bytes_[pos] & 0x0F);
-      if (pos + 1 + size > tableOffset_) {
-        error = "binary plist container length out of bounds";
-        return {};
-      }
-      count = readBigEndian(bytes_.data() + pos + 1, size);
-      pos += 1 + size;
-    }
-    const std::uint64_t refs = type == 0xD ? count * 2 : count;
-    if (count > tableOffset_ || refs > (tableOffset_ - pos) / refSize_) {
+    const auto head = header(object, error);
+    if (!head || (head->type != 0xA && head->type != 0xC && head->type != 0xD)) return {};
+    const std::uint64_t refs = head->type == 0xD ? head->count * 2 : head->count;
+    if (head->count > tableOffset_ || refs > (tableOffset_ - head->payload) / refSize_) {
       error = "binary plist container references out of bounds";
       return {};
     }
     std::vector<std::uint64_t> result(refs);
     for (std::uint64_t i = 0; i < refs; ++i) {
-      result[i] = readBigEndian(bytes_.data() + pos + i * refSize_, refSize_);
+      result[i] = readBigEndian(bytes_.data() + head->payload + i * refSize_, refSize_);
       if (result[i] >= count_) {
         error = "binary plist reference to a missing object";
+        return {};
+      }
+      if (head->type == 0xD && i < head->count && !isPlainKey(result[i], error)) {
+        if (!error) error = "binary plist dictionary key is not a plain string";
         return {};
       }
     }
@@ -89,6 +73,54 @@ class BinaryObjects {
   }
 
  private:
+  struct Header {
+    unsigned type;          // high nibble of the marker
+    std::uint64_t count;    // element, character or byte count
+    std::uint64_t payload;  // offset of what follows the marker and count
+  };
+
+  std::optional<Header> header(std::uint64_t object, std::optional<std::string>& error) const {
+    const std::uint64_t offset =
+        readBigEndian(bytes_.data() + tableOffset_ + object * offsetSize_, offsetSize_);
+    if (offset < kHeaderSize || offset >= tableOffset_) {
+      error = "binary plist object offset out of bounds";
+      return std::nullopt;
+    }
+    const unsigned char marker = bytes_[offset];
+    Header head{static_cast<unsigned>(marker >> 4), marker & 0x0Fu, offset + 1};
+    if (head.count == 0x0F) {
+      const std::uint64_t pos = head.payload;
+      if (pos >= tableOffset_ || (bytes_[pos] >> 4) != 0x1 || (bytes_[pos] & 0x0F) > 3) {
+        error = "binary plist object has a bad length";
+        return std::nullopt;
+      }
+      const std::size_t size = std::size_t{1} << (bytes_[pos] & 0x0F);
+      if (pos + 1 + size > tableOffset_) {
+        error = "binary plist object length out of bounds";
+        return std::nullopt;
+      }
+      head.count = readBigEndian(bytes_.data() + pos + 1, size);
+      head.payload = pos + 1 + size;
+    }
+    return head;
+  }
+
+  // An ASCII or UTF-16 string object without NUL characters.
+  bool isPlainKey(std::uint64_t object, std::optional<std::string>& error) const {
+    const auto head = header(object, error);
+    if (!head || (head->type != 0x5 && head->type != 0x6)) return false;
+    const std::uint64_t unit = head->type == 0x6 ? 2 : 1;
+    if (head->count > (tableOffset_ - head->payload) / unit) {
+      error = "binary plist string out of bounds";
+      return false;
+    }
+    for (std::uint64_t i = 0; i < head->count; ++i) {
+      const unsigned char* at = bytes_.data() + head->payload + i * unit;
+      if (at[0] == 0 && (unit == 1 || at[1] == 0)) return false;
+    }
+    return true;
+  }
+
   std::span<const unsigned char> bytes_;
   std::size_t offsetSize_ = 0;
   std::size_t refSize_ = 0;

@@ -16,8 +16,8 @@
 namespace bcn::plist_limits {
 
 // A binary plist ("bplist00"): the trailer and offset table must be
-// consistent, references must point at objects, the container graph must
-// be acyclic, at most `maxDepth` containers deep, and expand to at most
+// consistent, references must point at objects, dictionary keys must be
+// strings without NUL characters, the container graph must be acyclic, at most `maxDepth` containers deep, and expand to at most
 // `maxNodes` nodes when shared objects are copied.
 std::optional<std::string> checkBinary(std::span<const unsigned char> bytes, std::size_t maxDepth,
                                        std::size_t maxNodes);

@@ -1,0 +1,222 @@
+#include "platform/plist.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <unordered_set>
+
+namespace bcn {
+namespace {
+
+PlistValue everyKind() {
+  return PlistDictionary{
+      {"text", "Wi-Fi — café ☕"},
+      {"empty text", ""},
+      {"yes", true},
+      {"no", false},
+      {"zero", 0},
+      {"minus one", -1},
+      {"int64 min", std::numeric_limits<std::int64_t>::min()},
+      {"int64 max", std::numeric_limits<std::int64_t>::max()},
+      {"above int64", std::uint64_t{1} << 63},
+      {"uint64 max", std::numeric_limits<std::uint64_t>::max()},
+      {"real", -2.5e-3},
+      {"date", Date{786'000'000.25}},
+      {"before 2001", Date{-12.5}},
+      {"data", PlistData{0, 1, 2, 0, 255}},
+      {"empty data", PlistData{}},
+      {"array", PlistArray{1, "two", PlistArray{}, PlistDictionary{}}},
+      {"nested", PlistDictionary{{"inner", PlistArray{PlistDictionary{{"k", 3}}}}}},
+  };
+}
+
+TEST(PlistRoundTrip, EveryKindSurvivesBinaryAndXml) {
+  const PlistValue original = everyKind();
+  auto binary = encodeBinaryPlist(original);
+  ASSERT_TRUE(binary) << binary.error().description;
+  auto fromBinary = decodePlist(*binary);
+  ASSERT_TRUE(fromBinary) << fromBinary.error().description;
+  EXPECT_EQ(*fromBinary, original);
+
+  // XML dates carry whole seconds only.
+  PlistDictionary wholeSeconds = *original.dictionary();
+  wholeSeconds.set("date", Date{786'000'000});
+  wholeSeconds.set("before 2001", Date{-12});
+  auto xml = encodeXmlPlist(wholeSeconds);
+  ASSERT_TRUE(xml) << xml.error().description;
+  auto fromXml = decodePlist(*xml);
+  ASSERT_TRUE(fromXml) << fromXml.error().description;
+  EXPECT_EQ(*fromXml, PlistValue(wholeSeconds));
+}
+
+TEST(PlistRoundTrip, DictionaryKeepsInsertionOrderOnTheWire) {
+  const PlistValue original = PlistDictionary{{"digest", PlistData{1}}, {"uid", 501}, {"created", Date{1}}};
+  auto decoded = decodePlist(*encodeBinaryPlist(original));
+  ASSERT_TRUE(decoded);
+  std::vector<std::string> keys;
+  for (const auto& [key, value] : *decoded->dictionary()) keys.push_back(key);
+  EXPECT_EQ(keys, (std::vector<std::string>{"digest", "uid", "created"}));
+}
+
+TEST(PlistRoundTrip, DatesKeepMicroseconds) {
+  for (double seconds : {0.0, 0.000001, 123456.789012, -0.5, -1e6 + 0.25, 2'000'000'000.999999}) {
+    auto decoded = decodePlist(*encodeBinaryPlist(PlistValue(Date{seconds})));
+    ASSERT_TRUE(decoded && decoded->date());
+    EXPECT_NEAR(decoded->date()->secondsSince2001, seconds, 1e-6) << seconds;
+  }
+}
+
+// Apple's readers take an 8-byte integer as signed and a 16-byte one as
+// unsigned; files shared with them must use those widths.
+TEST(PlistWireFormat, IntegerWidthsMatchTheSignedness) {
+  auto negative = encodeBinaryPlist(PlistValue(-5));
+  ASSERT_TRUE(negative);
+  EXPECT_EQ((*negative)[8], 0x13);  // first object: 8-byte integer
+  auto huge = encodeBinaryPlist(PlistValue(std::numeric_limits<std::uint64_t>::max()));
+  ASSERT_TRUE(huge);
+  EXPECT_EQ((*huge)[8], 0x14);  // 16-byte integer
+}
+
+TEST(PlistWireFormat, HandWrittenXmlDecodes) {
+  const std::string xml = R"(<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0">
+<array>
+  <dict>
+    <key>uid</key><integer>-1</integer>
+    <key>big</key><integer>18446744073709551615</integer>
+    <key>when</key><date>2001-01-01T00:01:00Z</date>
+    <key>blob</key><data>AAEC</data>
+    <key>flag</key><true/>
+  </dict>
+</array>
+</plist>)";
+  auto decoded = decodePlist(xml);
+  ASSERT_TRUE(decoded) << decoded.error().description;
+  const PlistDictionary& d = *(*decoded->array())[0].dictionary();
+  EXPECT_EQ(d.find("uid")->int64(), -1);
+  EXPECT_FALSE(d.find("uid")->uint64());
+  EXPECT_EQ(d.find("big")->uint64(), std::numeric_limits<std::uint64_t>::max());
+  EXPECT_FALSE(d.find("big")->int64());
+  EXPECT_EQ(d.find("when")->date(), Date{60});
+  EXPECT_EQ(*d.find("blob")->data(), (PlistData{0, 1, 2}));
+  EXPECT_EQ(d.find("flag")->boolean(), true);
+}
+
+TEST(PlistValueType, AccessorsRefuseOtherKinds) {
+  const PlistValue text("5");
+  EXPECT_EQ(text.kind(), PlistValue::Kind::text);
+  EXPECT_FALSE(text.int64());
+  EXPECT_FALSE(text.boolean());
+  EXPECT_EQ(text.data(), nullptr);
+  EXPECT_EQ(text.dictionary(), nullptr);
+  const PlistValue number(5u);
+  EXPECT_EQ(number.int64(), 5);
+  EXPECT_EQ(number.uint64(), 5u);
+  EXPECT_EQ(number.text(), nullptr);
+  // An integer and a real of the same magnitude are different values.
+  EXPECT_NE(PlistValue(1), PlistValue(1.0));
+  // The same number built from signed and unsigned types is one value.
+  EXPECT_EQ(PlistValue(7), PlistValue(std::uint64_t{7}));
+}
+
+TEST(PlistValueType, DictionaryEqualityAndHashIgnoreOrder) {
+  const PlistValue a = PlistDictionary{{"x", 1}, {"y", "two"}};
+  const PlistValue b = PlistDictionary{{"y", "two"}, {"x", 1}};
+  const PlistValue c = PlistDictionary{{"x", 1}, {"y", "three"}};
+  EXPECT_EQ(a, b);
+  EXPECT_NE(a, c);
+  std::unordered_set<PlistValue> set{a, b, c};
+  EXPECT_EQ(set.size(), 2u);
+}
+
+TEST(PlistValueType, DictionarySetReplacesInPlace) {
+  PlistDictionary d{{"a", 1}, {"b", 2}};
+  d.set("a", 3);
+  d.set("c", 4);
+  ASSERT_EQ(d.size(), 3u);
+  EXPECT_EQ(d.begin()->first, "a");
+  EXPECT_EQ(d.find("a")->int64(), 3);
+  EXPECT_TRUE(d.erase("b"));
+  EXPECT_FALSE(d.erase("b"));
+  EXPECT_EQ(d.find("b"), nullptr);
+}
+
+TEST(PlistEncodeErrors, RefusesWhatTheFormatCannotHold) {
+  EXPECT_FALSE(encodeBinaryPlist(PlistValue(std::string("a\0b", 3))));
+  EXPECT_FALSE(encodeBinaryPlist(PlistDictionary{{std::string("k\0", 2), 1}}));
+  EXPECT_FALSE(encodeBinaryPlist(PlistValue(Date{1e12})));
+  EXPECT_FALSE(encodeBinaryPlist(PlistValue(Date{std::nan("")})));
+  PlistValue deep = PlistArray{};
+  for (std::size_t i = 0; i < PlistLimits::kMaxDepth + 1; ++i) deep = PlistArray{deep};
+  auto result = encodeBinaryPlist(deep);
+  ASSERT_FALSE(result);
+  EXPECT_EQ(result.error().domain, PlatformError::kCocoaDomain);
+}
+
+TEST(PlistDecodeErrors, NonPlistInputIsAnError) {
+  for (std::string_view input : {"", "bplist00", "hello", "<plist><dict><key>a</key></plist>",
+                                 "<plist><dict><key>a&#0;b</key><true/></dict></plist>"}) {
+    EXPECT_FALSE(decodePlist(input)) << input;
+  }
+}
+
+TEST(PlistDecodeErrors, DeepXmlNestingIsRefusedNotACrash) {
+  std::string xml = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
+  for (int i = 0; i < 200'000; ++i) xml += "<array>";
+  for (int i = 0; i < 200'000; ++i) xml += "</array>";
+  xml += "</plist>";
+  auto result = decodePlist(xml);
+  ASSERT_FALSE(result);
+  EXPECT_NE(result.error().description.find("nested too deeply"), std::string::npos);
+}
+
+TEST(PlistDecodeErrors, NestingWithinTheLimitDecodes) {
+  PlistValue deep = PlistArray{};
+  for (std::size_t i = 1; i < PlistLimits::kMaxDepth; ++i) deep = PlistArray{deep};
+  auto bytes = encodeBinaryPlist(deep);
+  ASSERT_TRUE(bytes);
+  auto decoded = decodePlist(*bytes);
+  ASSERT_TRUE(decoded) << decoded.error().description;
+  EXPECT_EQ(*decoded, deep);
+}
+
+TEST(PlistDecodeErrors, TruncationAtEveryOffsetNeverCrashes) {
+  auto bytes = encodeBinaryPlist(everyKind());
+  ASSERT_TRUE(bytes);
+  for (std::size_t n = 0; n < bytes->size(); ++n) {
+    auto result = decodePlist(std::span(bytes->data(), n));
+    EXPECT_FALSE(result && *result == everyKind()) << "prefix of " << n << " bytes";
+  }
+  const std::string xml = *encodeXmlPlist(everyKind());
+  for (std::size_t n = 0; n < xml.size(); n += 7) {
+    (void)decodePlist(std::string_view(xml).substr(0, n));
+  }
+}
+
+// Random byte flips of valid files: the decoder must return a value or an
+// error, never crash or hang (the sanitizer build checks memory safety).
+TEST(PlistDecodeErrors, MutatedFilesNeverCrash) {
+  std::mt19937 random(20261208);
+  const PlistData binary = *encodeBinaryPlist(everyKind());
+  const std::string xml = *encodeXmlPlist(everyKind());
+  int decoded = 0;
+  for (int round = 0; round < 3000; ++round) {
+    PlistData b = binary;
+    std::string x = xml;
+    for (int flips = 1 + round % 4; flips > 0; --flips) {
+      b[random() % b.size()] = static_cast<std::uint8_t>(random());
+      x[random() % x.size()] = static_cast<char>(random());
+    }
+    decoded += decodePlist(b).has_value();
+    decoded += decodePlist(x).has_value();
+  }
+  // Most single flips hit data bytes and still decode: the test really
+  // exercised the parsers, not only their first sanity check.
+  EXPECT_GT(decoded, 100);
+}
+
+}  // namespace
+}  // namespace bcn
