@@ -5,6 +5,7 @@
 #include <openssl/rand.h>
 #include <openssl/sha.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -39,10 +40,17 @@ std::expected<std::vector<std::uint8_t>, PlatformError> secureRandomBytes(std::s
 }
 
 std::string base64Encode(std::span<const std::uint8_t> bytes) {
+  // EVP_EncodeBlock takes an int length; whole groups of three bytes per
+  // call keep every chunk's output free of padding but the last.
+  constexpr std::size_t kChunk = 3 * 16384;
   std::string text(4 * ((bytes.size() + 2) / 3), '\0');
-  const int written = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), bytes.data(),
-                                      static_cast<int>(bytes.size()));
-  text.resize(static_cast<std::size_t>(written));
+  std::size_t out = 0;
+  for (std::size_t in = 0; in < bytes.size(); in += kChunk) {
+    const std::size_t n = std::min(kChunk, bytes.size() - in);
+    out += static_cast<std::size_t>(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data() + out),
+                                                    bytes.data() + in, static_cast<int>(n)));
+  }
+  text.resize(out);
   return text;
 }
 

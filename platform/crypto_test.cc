@@ -40,6 +40,15 @@ TEST(Base64, Rfc4648Vectors) {
   EXPECT_EQ(base64Encode(high), "+/+/");
 }
 
+TEST(Base64, LargeInputsRoundTrip) {
+  std::vector<std::uint8_t> big(3 * 16384 * 2 + 2);
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * 7);
+  const std::string text = base64Encode(big);
+  EXPECT_EQ(text.size(), 4 * ((big.size() + 2) / 3));
+  EXPECT_EQ(text.find('='), text.size() - 1) << "padding only at the very end";
+  EXPECT_EQ(base64Decode(text), big);
+}
+
 TEST(Base64, DecodeRefusesAnythingButTheCanonicalShape) {
   for (std::string_view bad : {"Zg", "Zg=", "Z===", "Zg==Zg==", "Zm9v\n", " Zm9v", "Zm-_", "Zm9=v==="}) {
     EXPECT_FALSE(base64Decode(bad)) << bad;

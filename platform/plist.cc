@@ -19,6 +19,11 @@ void PlistDictionary::set(std::string key, PlistValue value) {
   entries_.emplace_back(std::move(key), std::move(value));
 }
 
+std::size_t PlistDictionary::size() const { return entries_.size(); }
+bool PlistDictionary::empty() const { return entries_.empty(); }
+const PlistDictionary::Entry* PlistDictionary::begin() const { return entries_.data(); }
+const PlistDictionary::Entry* PlistDictionary::end() const { return entries_.data() + entries_.size(); }
+
 const PlistValue* PlistDictionary::find(std::string_view key) const {
   for (const auto& entry : entries_) {
     if (entry.first == key) return &entry.second;

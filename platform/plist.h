@@ -52,10 +52,10 @@ class PlistDictionary {
   const PlistValue* find(std::string_view key) const;
   bool erase(std::string_view key);
 
-  std::size_t size() const { return entries_.size(); }
-  bool empty() const { return entries_.empty(); }
-  std::vector<Entry>::const_iterator begin() const { return entries_.begin(); }
-  std::vector<Entry>::const_iterator end() const { return entries_.end(); }
+  std::size_t size() const;
+  bool empty() const;
+  const Entry* begin() const;
+  const Entry* end() const;
 
   // Same keys with equal values, in any order.
   bool operator==(const PlistDictionary& other) const;

@@ -30,33 +30,23 @@ const std::string& controlServiceName() {
   return value;
 }
 
+namespace {
+
+std::string quoted(std::string_view text) { return '"' + std::string(text) + '"'; }
+
+}  // namespace
+
 std::string appRequirement(std::string_view teamID) {
-  std::string text =
-      "(anchor apple generic and certificate leaf[field.1.2.840.113635.100.6.1.9] or anchor apple "
-      "generic and certificate 1[field.1.2.840.113635.100.6.2.6] and certificate "
-      "leaf[field.1.2.840.113635.100.6.1.13] and certificate leaf[subject.OU] = ";
-  text += '"';
-  text += teamID;
-  text += '"';
-  text += ") and identifier ";
-  text += '"';
-  text += appBundleID;
-  text += '"';
-  return text;
+  return "(anchor apple generic and certificate leaf[field.1.2.840.113635.100.6.1.9] or anchor "
+         "apple generic and certificate 1[field.1.2.840.113635.100.6.2.6] and certificate "
+         "leaf[field.1.2.840.113635.100.6.1.13] and certificate leaf[subject.OU] = " +
+         quoted(teamID) + ") and identifier " + quoted(appBundleID);
 }
 
 std::string adminAppRequirement(std::string_view teamID) {
-  std::string text =
-      "anchor apple generic and certificate 1[field.1.2.840.113635.100.6.2.6] and certificate "
-      "leaf[field.1.2.840.113635.100.6.1.13] and certificate leaf[subject.OU] = ";
-  text += '"';
-  text += teamID;
-  text += '"';
-  text += " and identifier ";
-  text += '"';
-  text += adminAppBundleID;
-  text += '"';
-  return text;
+  return "anchor apple generic and certificate 1[field.1.2.840.113635.100.6.2.6] and certificate "
+         "leaf[field.1.2.840.113635.100.6.1.13] and certificate leaf[subject.OU] = " +
+         quoted(teamID) + " and identifier " + quoted(adminAppBundleID);
 }
 
 }  // namespace bcn::AdminConstants

@@ -1,5 +1,7 @@
 #include "protocol/admin_methods.h"
 
+#include <iterator>
+
 namespace bcn {
 namespace {
 
@@ -39,33 +41,22 @@ constexpr MethodSpec kControlMethods[] = {
     {"unpairAllWithAuthorization:reply:", kAuthorization, kErrorReply},
 };
 
-bool hasKind(const PlistValue& value, WireKind kind) {
-  switch (kind) {
-    case WireKind::text:
-      return value.kind() == PlistValue::Kind::text;
-    case WireKind::boolean:
-      return value.kind() == PlistValue::Kind::boolean;
-    case WireKind::integer:
-      return value.kind() == PlistValue::Kind::integer;
-    case WireKind::data:
-      return value.kind() == PlistValue::Kind::data;
-    case WireKind::date:
-      return value.kind() == PlistValue::Kind::date;
-    case WireKind::dictionary:
-      return value.kind() == PlistValue::Kind::dictionary;
-    case WireKind::array:
-      return value.kind() == PlistValue::Kind::array;
-    case WireKind::error:
-      return false;
-  }
-  return false;
-}
+// The property-list kind of each plain-value slot kind, in WireKind order.
+constexpr PlistValue::Kind kPlistKinds[] = {
+    PlistValue::Kind::text, PlistValue::Kind::boolean,    PlistValue::Kind::integer,
+    PlistValue::Kind::data, PlistValue::Kind::date,       PlistValue::Kind::dictionary,
+    PlistValue::Kind::array,
+};
+static_assert(std::size(kPlistKinds) == static_cast<std::size_t>(WireKind::error),
+              "one property-list kind per plain-value slot kind");
 
 }  // namespace
 
 bool WireSlot::accepts(const PlistValue* value) const {
   if (value == nullptr) return optional;
-  return hasKind(*value, kind);
+  // Errors travel in the IPC layer's own slot, never as a plain value.
+  if (kind == WireKind::error) return false;
+  return value->kind() == kPlistKinds[static_cast<std::size_t>(kind)];
 }
 
 const MethodSpec* ServiceProtocol::find(std::string_view selector) const {
