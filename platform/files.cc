@@ -62,6 +62,19 @@ std::string temporaryName(const std::filesystem::path& target) {
          std::to_string(counter.fetch_add(1));
 }
 
+// Calls `attempt` with fresh temporary names until it succeeds or fails for
+// a reason other than the name being taken — by a file stranded when an
+// earlier process with the same pid crashed, say. Returns the last
+// result; `name` holds the name that attempt used.
+template <typename Attempt>
+int withFreshName(const std::filesystem::path& target, std::string& name, Attempt attempt) {
+  for (int tries = 1;; ++tries) {
+    name = temporaryName(target);
+    const int rc = attempt(name.c_str());
+    if (rc >= 0 || errno != EEXIST || tries == 1000) return rc;
+  }
+}
+
 }  // namespace
 
 std::expected<std::vector<std::uint8_t>, PlatformError> readFile(const std::filesystem::path& path,
@@ -100,14 +113,16 @@ std::expected<void, PlatformError> writeFileAtomically(const std::filesystem::pa
 
   // An unnamed file cannot be left behind by a crash before it is linked.
   // File systems without O_TMPFILE get a named one from the start.
-  const std::string tempName = temporaryName(path);
+  std::string tempName;
   bool named = false;
   Fd file(::openat(dir.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
   if (!file.valid()) {
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
       return failure("create temporary file in", directory);
     }
-    file.reset(::openat(dir.get(), tempName.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode));
+    file.reset(withFreshName(path, tempName, [&](const char* name) {
+      return ::openat(dir.get(), name, O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode);
+    }));
     if (!file.valid()) return failure("create temporary file in", directory);
     named = true;
   }
@@ -123,7 +138,10 @@ std::expected<void, PlatformError> writeFileAtomically(const std::filesystem::pa
   }
   if (!named) {
     const std::string procPath = "/proc/self/fd/" + std::to_string(file.get());
-    if (::linkat(AT_FDCWD, procPath.c_str(), dir.get(), tempName.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    const int linked = withFreshName(path, tempName, [&](const char* name) {
+      return ::linkat(AT_FDCWD, procPath.c_str(), dir.get(), name, AT_SYMLINK_FOLLOW);
+    });
+    if (linked != 0) {
       return fail("link temporary file for");
     }
     named = true;

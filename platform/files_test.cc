@@ -42,6 +42,18 @@ TEST(WriteFileAtomically, CreatesAndReplacesWithExactMode) {
   EXPECT_EQ(entriesIn(dir.path()), 1u) << "no temporary file may be left behind";
 }
 
+// A crash between linking and renaming strands a temporary name; a later
+// process with the same pid must not be locked out by it.
+TEST(WriteFileAtomically, StrandedTemporaryNamesDoNotBlockSaves) {
+  TempDir dir;
+  for (int n = 0; n <= 60; ++n) {
+    testing::writeText(dir / (".state.tmp-" + std::to_string(::getpid()) + "-" + std::to_string(n)), "stale");
+  }
+  ASSERT_TRUE(writeFileAtomically(dir / "state", bytesOf("fresh"), 0600));
+  EXPECT_EQ(testing::readText(dir / "state"), "fresh");
+  EXPECT_EQ(entriesIn(dir.path()), 62u) << "stale files are left alone; the new one is in place";
+}
+
 TEST(WriteFileAtomically, EmptyContentIsAValidFile) {
   TempDir dir;
   ASSERT_TRUE(writeFileAtomically(dir / "empty", {}, 0600));
