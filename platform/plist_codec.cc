@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "platform/plist.h"
 #include "platform/plist_limits.h"
@@ -40,39 +41,42 @@ Result<Node> newUnsignedAboveInt64(std::uint64_t n) {
   return Node(node);
 }
 
-// Whether an integer node holding a value above INT64_MAX came from a
-// 16-byte (unsigned) integer rather than a negative 8-byte one. The public
-// API does not expose the width, but the binary encoding of the node does.
-bool isSixteenByteInteger(plist_t node) {
+// The node's own binary encoding from its first object on (past the
+// "bplist00" header). libplist keeps details its getters do not expose, and
+// its encoder writes them out.
+std::vector<unsigned char> encodedObject(plist_t node) {
   char* bin = nullptr;
   std::uint32_t size = 0;
   plist_to_bin(node, &bin, &size);
-  const bool wide = bin != nullptr && size > 8 && static_cast<unsigned char>(bin[8]) == 0x14;
+  std::vector<unsigned char> object;
+  if (bin != nullptr && size > 8) object.assign(bin + 8, bin + size);
   if (bin != nullptr) plist_to_bin_free(bin);
-  return wide;
+  return object;
+}
+
+// Whether an integer node holding a value above INT64_MAX came from a
+// 16-byte (unsigned) integer rather than a negative 8-byte one.
+bool isSixteenByteInteger(plist_t node) {
+  const auto object = encodedObject(node);
+  return !object.empty() && object[0] == 0x14;
 }
 
 // The exact seconds of a date node. libplist 2.2 hands dates out as whole
 // seconds plus an unsigned microsecond part, which loses the sign of the
-// fraction for dates before 2001; the node's binary encoding keeps the
-// double it was read from.
+// fraction for dates before 2001; the encoding keeps the double itself.
 double dateSeconds(plist_t node) {
-  char* bin = nullptr;
-  std::uint32_t size = 0;
-  plist_to_bin(node, &bin, &size);
-  double seconds = 0;
-  if (bin != nullptr && size > 17 && static_cast<unsigned char>(bin[8]) == 0x33) {
+  const auto object = encodedObject(node);
+  if (object.size() >= 9 && object[0] == 0x33) {
     std::uint64_t bits = 0;
-    for (int i = 9; i < 17; ++i) bits = (bits << 8) | static_cast<unsigned char>(bin[i]);
+    for (int i = 1; i < 9; ++i) bits = (bits << 8) | object[static_cast<std::size_t>(i)];
+    double seconds = 0;
     std::memcpy(&seconds, &bits, sizeof seconds);
-  } else {
-    std::int32_t sec = 0;
-    std::int32_t usec = 0;
-    plist_get_date_val(node, &sec, &usec);
-    seconds = sec + usec / 1e6;
+    return seconds;
   }
-  if (bin != nullptr) plist_to_bin_free(bin);
-  return seconds;
+  std::int32_t sec = 0;
+  std::int32_t usec = 0;
+  plist_get_date_val(node, &sec, &usec);
+  return sec + usec / 1e6;
 }
 
 Result<Node> toNode(const PlistValue& value, std::size_t depth);
