@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <random>
 #include <thread>
@@ -22,29 +23,56 @@ PairingStore::Options optionsFor(const std::filesystem::path& dir) {
   return {.directory = dir, .ownerUID = ::geteuid(), .ownerGID = ::getegid()};
 }
 
-// Loads the store and adds pairings, one save each, until killed.
-[[noreturn]] void saveForever(const std::filesystem::path& dir) {
+// Loads the store, tells the parent it is about to save, then adds
+// pairings, one save each, until killed.
+[[noreturn]] void saveForever(const std::filesystem::path& dir, int readyFd) {
   PairingStore store = PairingStore::load(optionsFor(dir));
+  const char ready = 1;
+  if (::write(readyFd, &ready, 1) != 1) ::_exit(4);
   for (std::uint32_t uid = 0;; ++uid) {
     if (!store.pair(uid)) ::_exit(3);
   }
 }
 
+// How long one save takes on this machine and build, so kills can be
+// spread over the first few saves whatever fsync costs here.
+std::chrono::microseconds timeOfOneSave() {
+  testing::TempDir scratch;
+  PairingStore store(optionsFor(scratch.path()));
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 5; ++i) EXPECT_TRUE(store.pair(1));
+  const auto total = std::chrono::steady_clock::now() - start;
+  return std::max(std::chrono::microseconds(50),
+                  std::chrono::duration_cast<std::chrono::microseconds>(total / 5));
+}
+
 TEST(PairingStoreCrashSafety, KillDuringSaveLeavesOldOrNewFile) {
   testing::TempDir dir;
   std::mt19937 random(4242);
+  const auto saveTime = timeOfOneSave();
   std::size_t previousCount = 0;
   int kills = 0;
+  int roundsThatSaved = 0;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);
   for (int round = 0; round < 1500 && std::chrono::steady_clock::now() < deadline; ++round) {
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
-    if (child == 0) saveForever(dir.path());
-    std::this_thread::sleep_for(std::chrono::microseconds(200 + random() % 3000));
+    if (child == 0) {
+      ::close(ready[0]);
+      saveForever(dir.path(), ready[1]);
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    const bool started = ::read(ready[0], &byte, 1) == 1;
+    ::close(ready[0]);
+    // Anywhere from inside the first save to inside the third.
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % (3 * saveTime.count())));
     ::kill(child, SIGKILL);
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped by itself: a save failed";
+    ASSERT_TRUE(started && WIFSIGNALED(status)) << "the writer stopped by itself: a save failed";
     ++kills;
 
     auto bytes = files::readFile(dir / "pairings.plist", PairingStore::kMaxFileBytes);
@@ -58,10 +86,14 @@ TEST(PairingStoreCrashSafety, KillDuringSaveLeavesOldOrNewFile) {
     // Each writer starts from the file and only appends, so a complete
     // file never shrinks.
     ASSERT_GE(pairings->size(), previousCount) << "round " << round;
+    roundsThatSaved += pairings->size() > previousCount;
     previousCount = pairings->size();
   }
+  // Both outcomes must have happened many times, or the kills missed the
+  // saves and the test proved nothing.
   EXPECT_GT(kills, 100);
-  EXPECT_GT(previousCount, 0u) << "no save ever completed: the test proved nothing";
+  EXPECT_GT(roundsThatSaved, kills / 10);
+  EXPECT_GT(kills - roundsThatSaved, kills / 10);
   // Kills can strand at most the named link of one save each; they must
   // stay rare, since the unnamed temporary file is only linked just before
   // the rename.
@@ -70,8 +102,9 @@ TEST(PairingStoreCrashSafety, KillDuringSaveLeavesOldOrNewFile) {
     stranded += entry.path().filename() != "pairings.plist";
   }
   EXPECT_LT(stranded, static_cast<std::size_t>(kills) / 10);
-  std::printf("%d kills, %zu pairings in the final file, %zu stranded temporary files\n", kills,
-              previousCount, stranded);
+  std::printf("one save: %lld us; %d kills, %d of them after a completed save; %zu pairings in "
+              "the final file; %zu stranded temporary files\n",
+              static_cast<long long>(saveTime.count()), kills, roundsThatSaved, previousCount, stranded);
 }
 
 }  // namespace

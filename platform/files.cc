@@ -146,10 +146,13 @@ std::expected<void, PlatformError> writeFileAtomically(const std::filesystem::pa
     }
     named = true;
   }
-  if (file.close() != 0) return fail("close temporary file for");
+  // Rename straight after linking: the link is the only moment a crash can
+  // strand a named temporary file.
   if (::renameat(dir.get(), tempName.c_str(), dir.get(), path.filename().c_str()) != 0) {
     return fail("rename over");
   }
+  // The content is already flushed, so a late close error is only reported.
+  if (file.close() != 0) return failure("close", path);
   if (::fsync(dir.get()) != 0) return failure("flush directory", directory);
   return {};
 }
