@@ -2,11 +2,28 @@
 
 #include <algorithm>
 #include <functional>
+#include <unordered_map>
 
 namespace bcn {
 
-PlistDictionary::PlistDictionary(std::initializer_list<Entry> entries) {
-  for (const auto& [key, value] : entries) set(key, value);
+PlistDictionary::PlistDictionary(std::initializer_list<Entry> entries)
+    : PlistDictionary(fromEntries(std::vector<Entry>(entries))) {}
+
+PlistDictionary PlistDictionary::fromEntries(std::vector<Entry> entries) {
+  PlistDictionary dictionary;
+  dictionary.entries_.reserve(entries.size());
+  // Views into the kept keys: entries_ never reallocates after the reserve.
+  std::unordered_map<std::string_view, std::size_t> position;
+  position.reserve(entries.size());
+  for (auto& entry : entries) {
+    if (const auto it = position.find(entry.first); it != position.end()) {
+      dictionary.entries_[it->second].second = std::move(entry.second);
+      continue;
+    }
+    dictionary.entries_.push_back(std::move(entry));
+    position.emplace(dictionary.entries_.back().first, dictionary.entries_.size() - 1);
+  }
+  return dictionary;
 }
 
 void PlistDictionary::set(std::string key, PlistValue value) {
@@ -41,9 +58,14 @@ bool PlistDictionary::erase(std::string_view key) {
 
 bool PlistDictionary::operator==(const PlistDictionary& other) const {
   if (entries_.size() != other.entries_.size()) return false;
+  // Keys are unique on both sides, so matching every key of this side
+  // against the other side's index decides equality.
+  std::unordered_map<std::string_view, const PlistValue*> theirs;
+  theirs.reserve(other.entries_.size());
+  for (const auto& [key, value] : other.entries_) theirs.emplace(key, &value);
   return std::all_of(entries_.begin(), entries_.end(), [&](const Entry& e) {
-    const PlistValue* theirs = other.find(e.first);
-    return theirs != nullptr && *theirs == e.second;
+    const auto it = theirs.find(e.first);
+    return it != theirs.end() && *it->second == e.second;
   });
 }
 

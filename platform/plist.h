@@ -44,8 +44,13 @@ class PlistDictionary {
 
   PlistDictionary() = default;
   PlistDictionary(std::initializer_list<Entry> entries);
+  // From entries in order; a later entry with an earlier entry's key
+  // replaces its value in the earlier position. Linear time, so decoding a
+  // huge dictionary stays cheap.
+  static PlistDictionary fromEntries(std::vector<Entry> entries);
 
   // Replaces the value of an existing key in place, otherwise appends.
+  // Linear in the size: meant for the handful of keys a message has.
   void set(std::string key, PlistValue value);
   // The value under `key`, or nullptr. The pointer lives until the next
   // change of this dictionary.
@@ -121,6 +126,10 @@ struct PlistLimits {
   static constexpr std::size_t kMaxBytes = 64u << 20;
   static constexpr std::size_t kMaxDepth = 256;
   static constexpr std::size_t kMaxNodes = 4'000'000;
+  // libplist 2.2 inserts each XML dictionary key with a linear search, so
+  // XML (meant for hand-written files, never our own) gets a tighter bound
+  // that keeps the worst case well under a second.
+  static constexpr std::size_t kMaxXmlElements = 200'000;
 };
 
 // Binary property list ("bplist00"). Fails for text or keys containing a NUL

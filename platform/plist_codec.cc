@@ -187,7 +187,8 @@ Result<PlistValue> fromNode(plist_t node, std::size_t depth) {
       return PlistValue(std::move(array));
     }
     case PLIST_DICT: {
-      PlistDictionary dictionary;
+      std::vector<PlistDictionary::Entry> entries;
+      entries.reserve(plist_dict_get_size(node));
       plist_dict_iter iter = nullptr;
       plist_dict_new_iter(node, &iter);
       std::unique_ptr<void, decltype(&std::free)> iterOwner(iter, &std::free);
@@ -199,9 +200,9 @@ Result<PlistValue> fromNode(plist_t node, std::size_t depth) {
         if (item == nullptr) break;
         auto value = fromNode(item, depth + 1);
         if (!value) return value;
-        dictionary.set(key != nullptr ? key : "", std::move(*value));
+        entries.emplace_back(key != nullptr ? key : "", std::move(*value));
       }
-      return PlistValue(std::move(dictionary));
+      return PlistValue(PlistDictionary::fromEntries(std::move(entries)));
     }
     default:
       return std::unexpected(decodeError("unsupported node kind"));
@@ -240,7 +241,7 @@ std::expected<PlistValue, PlatformError> decodePlist(std::span<const std::uint8_
   const bool binary = bytes.size() >= 8 && std::memcmp(bytes.data(), kMagic, 8) == 0;
   const auto problem =
       binary ? plist_limits::checkBinary(bytes, PlistLimits::kMaxDepth, PlistLimits::kMaxNodes)
-             : plist_limits::checkXml(bytes, PlistLimits::kMaxDepth, PlistLimits::kMaxNodes);
+             : plist_limits::checkXml(bytes, PlistLimits::kMaxDepth, PlistLimits::kMaxXmlElements);
   if (problem) return std::unexpected(decodeError(*problem));
 
   // A private, NUL-terminated copy: the parsers never read past our buffer.

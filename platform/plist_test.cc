@@ -144,6 +144,30 @@ TEST(PlistValueType, DictionarySetReplacesInPlace) {
   EXPECT_EQ(d.find("b"), nullptr);
 }
 
+// A hostile dictionary with fifty thousand keys must cost linear time
+// to decode and compare in our layer, not quadratic (minutes here).
+TEST(PlistValueType, HugeDictionariesStayLinear) {
+  std::string xml = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>";
+  std::vector<PlistDictionary::Entry> entries;
+  for (int i = 0; i < 50'000; ++i) {
+    xml += "<key>key" + std::to_string(i) + "</key><integer>" + std::to_string(i) + "</integer>";
+    entries.emplace_back("key" + std::to_string(i), i);
+  }
+  xml += "</dict></plist>";
+  entries.emplace_back("key7", "replaced");
+  const PlistValue expected = PlistDictionary::fromEntries(entries);
+  ASSERT_EQ(expected.dictionary()->size(), 50'000u);
+  EXPECT_EQ(expected.dictionary()->begin()[7].second, PlistValue("replaced")) << "keeps the first position";
+
+  auto decoded = decodePlist(xml);
+  ASSERT_TRUE(decoded);
+  ASSERT_EQ(decoded->dictionary()->size(), 50'000u);
+  EXPECT_NE(*decoded, expected);
+  PlistDictionary fixed = *decoded->dictionary();
+  fixed.set("key7", "replaced");
+  EXPECT_EQ(PlistValue(fixed), expected);
+}
+
 TEST(PlistEncodeErrors, RefusesWhatTheFormatCannotHold) {
   EXPECT_FALSE(encodeBinaryPlist(PlistValue(std::string("a\0b", 3))));
   EXPECT_FALSE(encodeBinaryPlist(PlistDictionary{{std::string("k\0", 2), 1}}));
@@ -171,6 +195,17 @@ TEST(PlistDecodeErrors, DeepXmlNestingIsRefusedNotACrash) {
   auto result = decodePlist(xml);
   ASSERT_FALSE(result);
   EXPECT_NE(result.error().description.find("nested too deeply"), std::string::npos);
+}
+
+TEST(PlistDecodeErrors, XmlBeyondTheElementLimitIsRefused) {
+  std::string xml = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>";
+  for (std::size_t i = 0; i < PlistLimits::kMaxXmlElements; ++i) {
+    xml += "<key>k" + std::to_string(i) + "</key><true/>";
+  }
+  xml += "</dict></plist>";
+  auto result = decodePlist(xml);
+  ASSERT_FALSE(result);
+  EXPECT_NE(result.error().description.find("too many"), std::string::npos);
 }
 
 TEST(PlistDecodeErrors, NestingWithinTheLimitDecodes) {
