@@ -7,20 +7,17 @@
 #include <thread>
 #include <vector>
 
+#include "daemon/testing/store_options.h"
 #include "platform/testing/test_support.h"
 
 namespace bcn {
 namespace {
 
-PairingStore::Options optionsFor(const std::filesystem::path& dir) {
-  return {.directory = dir, .ownerUID = ::geteuid(), .ownerGID = ::getegid()};
-}
-
 TEST(AdminDaemon, VersionComesFromTheInfoPlist) { EXPECT_EQ(daemonVersion(), "0.1.0"); }
 
 TEST(AdminDaemonUnpair, RemovesOnlyTheCallersOwnPairing) {
   testing::TempDir dir;
-  PairingStore store(optionsFor(dir.path()));
+  PairingStore store(testing::storeOptionsFor(dir.path()));
   const std::string mine = *store.pair(501);
   const std::string theirs = *store.pair(502);
   AdminDaemon daemon(std::move(store));
@@ -30,7 +27,7 @@ TEST(AdminDaemonUnpair, RemovesOnlyTheCallersOwnPairing) {
   ASSERT_TRUE(daemon.unpair(mine, 501));
   EXPECT_FALSE(daemon.isPaired(mine, 501));
   EXPECT_TRUE(daemon.isPaired(theirs, 502));
-  const auto onDisk = PairingStore::load(optionsFor(dir.path()));
+  const auto onDisk = PairingStore::load(testing::storeOptionsFor(dir.path()));
   EXPECT_FALSE(onDisk.isPaired(mine, 501));
   EXPECT_TRUE(onDisk.isPaired(theirs, 502));
 }
@@ -38,7 +35,7 @@ TEST(AdminDaemonUnpair, RemovesOnlyTheCallersOwnPairing) {
 TEST(AdminDaemonUnpair, SaveFailureReachesTheCaller) {
   testing::TempDir dir;
   testing::writeText(dir / "state", "not a directory");
-  AdminDaemon daemon(PairingStore(optionsFor(dir / "state")));
+  AdminDaemon daemon(PairingStore(testing::storeOptionsFor(dir / "state")));
   auto result = daemon.unpair("token", 501);
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().code, ENOTDIR);
@@ -49,7 +46,7 @@ TEST(AdminDaemonUnpair, SaveFailureReachesTheCaller) {
 // change and no pairing is lost or resurrected.
 TEST(AdminDaemonUnpair, ConcurrentCallersSeeAConsistentStore) {
   testing::TempDir dir;
-  PairingStore store(optionsFor(dir.path()));
+  PairingStore store(testing::storeOptionsFor(dir.path()));
   std::vector<std::string> tokens;
   for (std::uint32_t uid = 0; uid < 16; ++uid) tokens.push_back(*store.pair(uid));
   AdminDaemon daemon(std::move(store));
@@ -69,7 +66,7 @@ TEST(AdminDaemonUnpair, ConcurrentCallersSeeAConsistentStore) {
   for (auto& t : threads) t.join();
   EXPECT_EQ(failures.load(), 0);
   for (std::uint32_t uid = 0; uid < 16; ++uid) EXPECT_FALSE(daemon.isPaired(tokens[uid], uid));
-  EXPECT_TRUE(PairingStore::load(optionsFor(dir.path())).pairings().empty());
+  EXPECT_TRUE(PairingStore::load(testing::storeOptionsFor(dir.path())).pairings().empty());
 }
 
 }  // namespace

@@ -14,19 +14,16 @@
 
 #include "daemon/pairing_store.h"
 #include "platform/files.h"
+#include "daemon/testing/store_options.h"
 #include "platform/testing/test_support.h"
 
 namespace bcn {
 namespace {
 
-PairingStore::Options optionsFor(const std::filesystem::path& dir) {
-  return {.directory = dir, .ownerUID = ::geteuid(), .ownerGID = ::getegid()};
-}
-
 // Loads the store, tells the parent it is about to save, then adds
 // pairings, one save each, until killed.
 [[noreturn]] void saveForever(const std::filesystem::path& dir, int readyFd) {
-  PairingStore store = PairingStore::load(optionsFor(dir));
+  PairingStore store = PairingStore::load(testing::storeOptionsFor(dir));
   const char ready = 1;
   if (::write(readyFd, &ready, 1) != 1) ::_exit(4);
   for (std::uint32_t uid = 0;; ++uid) {
@@ -38,7 +35,7 @@ PairingStore::Options optionsFor(const std::filesystem::path& dir) {
 // spread over the first few saves whatever fsync costs here.
 std::chrono::microseconds timeOfOneSave() {
   testing::TempDir scratch;
-  PairingStore store(optionsFor(scratch.path()));
+  PairingStore store(testing::storeOptionsFor(scratch.path()));
   const auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < 5; ++i) EXPECT_TRUE(store.pair(1));
   const auto total = std::chrono::steady_clock::now() - start;

@@ -9,18 +9,13 @@
 
 #include "platform/files.h"
 #include "platform/plist.h"
+#include "daemon/testing/store_options.h"
 #include "platform/testing/test_support.h"
 
 namespace bcn {
 namespace {
 
 using testing::TempDir;
-
-// The file owner the store can set: root in the daemon, the test's own
-// user when the suite runs unprivileged.
-PairingStore::Options optionsFor(const std::filesystem::path& dir) {
-  return {.directory = dir, .ownerUID = ::geteuid(), .ownerGID = ::getegid()};
-}
 
 std::string bytesToString(const std::vector<std::uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
 
@@ -36,7 +31,7 @@ void writePlist(const std::filesystem::path& file, const PlistValue& value) {
 
 TEST(PairingStoreLoad, MissingFileGivesAnEmptyStore) {
   TempDir dir;
-  EXPECT_TRUE(PairingStore::load(optionsFor(dir / "absent")).pairings().empty());
+  EXPECT_TRUE(PairingStore::load(testing::storeOptionsFor(dir / "absent")).pairings().empty());
 }
 
 // Every malformed file loads as an empty store and is left exactly as it was.
@@ -67,7 +62,7 @@ TEST(PairingStoreLoad, MalformedFilesGiveAnEmptyStoreAndStayUntouched) {
   for (const auto& [name, content] : cases) {
     TempDir dir;
     testing::writeText(dir / "pairings.plist", content);
-    EXPECT_TRUE(PairingStore::load(optionsFor(dir.path())).pairings().empty()) << name;
+    EXPECT_TRUE(PairingStore::load(testing::storeOptionsFor(dir.path())).pairings().empty()) << name;
     EXPECT_EQ(testing::readText(dir / "pairings.plist"), content) << name;
   }
 }
@@ -77,7 +72,7 @@ TEST(PairingStoreLoad, UidLimitsAreInclusive) {
   writePlist(dir / "pairings.plist",
              PlistArray{pairingElement(PlistData(32, 1), 0, PlistValue(Date{1})),
                         pairingElement(PlistData(32, 2), std::uint32_t{0xFFFFFFFF}, PlistValue(Date{2}))});
-  const auto store = PairingStore::load(optionsFor(dir.path()));
+  const auto store = PairingStore::load(testing::storeOptionsFor(dir.path()));
   ASSERT_EQ(store.pairings().size(), 2u);
   EXPECT_EQ(store.pairings()[1].uid, 0xFFFFFFFFu);
 }
@@ -95,7 +90,7 @@ TEST(PairingStoreLoad, XmlLoadsAndIsWrittenBackBinary) {
   </dict>
 </array>
 </plist>)");
-  auto store = PairingStore::load(optionsFor(dir.path()));
+  auto store = PairingStore::load(testing::storeOptionsFor(dir.path()));
   ASSERT_EQ(store.pairings().size(), 1u);
   EXPECT_EQ(store.pairings()[0].uid, 501u);
   EXPECT_EQ(store.pairings()[0].digest.size(), 32u);
@@ -104,12 +99,12 @@ TEST(PairingStoreLoad, XmlLoadsAndIsWrittenBackBinary) {
   ASSERT_TRUE(store.unpair("no such token", 501));
   const std::string written = testing::readText(dir / "pairings.plist");
   EXPECT_EQ(written.substr(0, 8), "bplist00");
-  EXPECT_EQ(PairingStore::load(optionsFor(dir.path())).pairings(), store.pairings());
+  EXPECT_EQ(PairingStore::load(testing::storeOptionsFor(dir.path())).pairings(), store.pairings());
 }
 
 TEST(PairingStorePair, TokenIs44CharactersOf32RandomBytes) {
   TempDir dir;
-  PairingStore store(optionsFor(dir.path()));
+  PairingStore store(testing::storeOptionsFor(dir.path()));
   auto token = store.pair(501);
   ASSERT_TRUE(token) << token.error().description;
   EXPECT_EQ(token->size(), 44u);
@@ -121,7 +116,7 @@ TEST(PairingStorePair, TokenIs44CharactersOf32RandomBytes) {
 
 TEST(PairingStorePair, TokenPairsOnlyItsUser) {
   TempDir dir;
-  PairingStore store(optionsFor(dir.path()));
+  PairingStore store(testing::storeOptionsFor(dir.path()));
   const std::string first = *store.pair(501);
   const std::string second = *store.pair(501);
   const std::string other = *store.pair(502);
@@ -131,12 +126,12 @@ TEST(PairingStorePair, TokenPairsOnlyItsUser) {
   EXPECT_FALSE(store.isPaired(first, 502));
   EXPECT_TRUE(store.isPaired(other, 502));
   EXPECT_FALSE(store.isPaired("", 501));
-  EXPECT_FALSE(PairingStore(optionsFor(dir.path())).isPaired(first, 501)) << "an empty store pairs nobody";
+  EXPECT_FALSE(PairingStore(testing::storeOptionsFor(dir.path())).isPaired(first, 501)) << "an empty store pairs nobody";
 }
 
 TEST(PairingStorePair, FileHoldsDigestsNotTokensInTheDocumentedShape) {
   TempDir dir;
-  PairingStore store(optionsFor(dir.path()));
+  PairingStore store(testing::storeOptionsFor(dir.path()));
   const Date before = Date::now();
   const std::string token = *store.pair(501);
   const std::string file = testing::readText(dir / "pairings.plist");
@@ -161,7 +156,7 @@ TEST(PairingStorePair, FileHoldsDigestsNotTokensInTheDocumentedShape) {
 TEST(PairingStorePair, CreatesTheDirectoryChainPrivately) {
   TempDir dir;
   const auto stateDir = dir / "var" / "lib" / "beaconbar-admin";
-  PairingStore store(optionsFor(stateDir));
+  PairingStore store(testing::storeOptionsFor(stateDir));
   ASSERT_TRUE(store.pair(501));
   struct stat st {};
   ASSERT_EQ(::stat(stateDir.c_str(), &st), 0);
@@ -195,7 +190,7 @@ TEST(PairingStorePair, RootOwnsTheFileWhateverTheUmask) {
 
 TEST(PairingStorePair, RandomFailureIsCocoa512AndChangesNothing) {
   TempDir dir;
-  auto options = optionsFor(dir / "state");
+  auto options = testing::storeOptionsFor(dir / "state");
   options.random = [](std::size_t) -> std::expected<std::vector<std::uint8_t>, PlatformError> {
     return std::unexpected(PlatformError{"OpenSSL", 1, "entropy exhausted"});
   };
@@ -212,7 +207,7 @@ TEST(PairingStorePair, RandomFailureIsCocoa512AndChangesNothing) {
 TEST(PairingStoreSave, DirectoryThatIsAFileFailsAndKeepsThePairingInMemory) {
   TempDir dir;
   testing::writeText(dir / "state", "a file where the directory should be");
-  PairingStore store(optionsFor(dir / "state"));
+  PairingStore store(testing::storeOptionsFor(dir / "state"));
   auto token = store.pair(501);
   ASSERT_FALSE(token);
   EXPECT_EQ(token.error().domain, PlatformError::kPosixDomain);
@@ -222,12 +217,12 @@ TEST(PairingStoreSave, DirectoryThatIsAFileFailsAndKeepsThePairingInMemory) {
 
   std::filesystem::remove(dir / "state");
   ASSERT_TRUE(store.pair(502));
-  EXPECT_EQ(PairingStore::load(optionsFor(dir / "state")).pairings().size(), 2u);
+  EXPECT_EQ(PairingStore::load(testing::storeOptionsFor(dir / "state")).pairings().size(), 2u);
 }
 
 TEST(PairingStoreSave, ReadOnlyDirectoryFailsAndKeepsThePreviousFile) {
   TempDir dir;
-  PairingStore store(optionsFor(dir.path()));
+  PairingStore store(testing::storeOptionsFor(dir.path()));
   const std::string token = *store.pair(501);
   const std::string before = testing::readText(dir / "pairings.plist");
   const int outcome = testing::withReadOnlyDirectory(dir.path(), [&] {
@@ -238,12 +233,12 @@ TEST(PairingStoreSave, ReadOnlyDirectoryFailsAndKeepsThePreviousFile) {
   });
   EXPECT_EQ(outcome, 0);
   EXPECT_EQ(testing::readText(dir / "pairings.plist"), before);
-  EXPECT_TRUE(PairingStore::load(optionsFor(dir.path())).isPaired(token, 501));
+  EXPECT_TRUE(PairingStore::load(testing::storeOptionsFor(dir.path())).isPaired(token, 501));
 }
 
 TEST(PairingStoreUnpair, UnknownTokenSucceedsAndRewritesTheFile) {
   TempDir dir;
-  PairingStore store(optionsFor(dir.path()));
+  PairingStore store(testing::storeOptionsFor(dir.path()));
   const std::string token = *store.pair(501);
   const std::string before = testing::readText(dir / "pairings.plist");
   std::filesystem::remove(dir / "pairings.plist");
@@ -255,7 +250,7 @@ TEST(PairingStoreUnpair, UnknownTokenSucceedsAndRewritesTheFile) {
 
 TEST(PairingStoreUnpair, RemovingOneKeepsTheOthersInOrder) {
   TempDir dir;
-  PairingStore store(optionsFor(dir.path()));
+  PairingStore store(testing::storeOptionsFor(dir.path()));
   const std::string a = *store.pair(501);
   const std::string b = *store.pair(501);
   const std::string c = *store.pair(502);
@@ -263,7 +258,7 @@ TEST(PairingStoreUnpair, RemovingOneKeepsTheOthersInOrder) {
   ASSERT_EQ(store.pairings().size(), 2u);
   EXPECT_EQ(store.pairings()[0].uid, 501u);
   EXPECT_EQ(store.pairings()[1].uid, 502u);
-  const auto reloaded = PairingStore::load(optionsFor(dir.path()));
+  const auto reloaded = PairingStore::load(testing::storeOptionsFor(dir.path()));
   EXPECT_FALSE(reloaded.isPaired(a, 501));
   EXPECT_TRUE(reloaded.isPaired(b, 501));
   EXPECT_TRUE(reloaded.isPaired(c, 502));
@@ -271,7 +266,7 @@ TEST(PairingStoreUnpair, RemovingOneKeepsTheOthersInOrder) {
 
 TEST(PairingStoreUnpair, RemoveAllLeavesAnEmptyArrayOnDisk) {
   TempDir dir;
-  PairingStore store(optionsFor(dir.path()));
+  PairingStore store(testing::storeOptionsFor(dir.path()));
   ASSERT_TRUE(store.pair(501));
   ASSERT_TRUE(store.removeAll());
   auto root = decodePlist(testing::readText(dir / "pairings.plist"));

@@ -48,9 +48,11 @@ int runInChild(const std::function<int()>& body) {
 
 int withReadOnlyDirectory(const std::filesystem::path& directory, const std::function<int()>& body) {
   if (!runningAsRoot()) {
+    struct stat st {};
+    if (::stat(directory.c_str(), &st) != 0) return 124;
     ::chmod(directory.c_str(), 0555);
     const int result = body();
-    ::chmod(directory.c_str(), 0755);
+    ::chmod(directory.c_str(), st.st_mode & 07777);
     return result;
   }
   return runInChild([&] {
