@@ -22,6 +22,7 @@
 #include <map>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "netcore/history/rate_history.h"
 #include "platform/error.h"

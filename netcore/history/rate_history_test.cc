@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <limits>
-#include <unordered_set>
 #include <vector>
 
 namespace bcn {
@@ -231,18 +230,6 @@ TEST(RateHistoryAggregateTest, YoungHistoryIsNotCountedTwice) {
   const RateAggregate got = h.aggregate(2 * 3600, Date{now});
   EXPECT_EQ(got, sumOf(all));
   EXPECT_EQ(got.averageIn(), 1);
-}
-
-TEST(RateHistoryValueTest, EqualHistoriesHashEqual) {
-  RateHistory a(kRetention), b(kRetention);
-  a.add(sample(100, 1, 1));
-  EXPECT_NE(a, b);
-  b.add(sample(100, 1, 1));
-  EXPECT_EQ(a, b);
-  std::unordered_set<RateHistory> set{a, b, RateHistory(kRetention)};
-  EXPECT_EQ(set.size(), 2u);
-  std::unordered_set<RateHistory::Retention> retentions{kRetention, {1, 2, 3}, kRetention};
-  EXPECT_EQ(retentions.size(), 2u);
 }
 
 }  // namespace
