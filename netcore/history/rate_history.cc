@@ -1,0 +1,114 @@
+#include "netcore/history/rate_history.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "netcore/history/hash_mix.h"
+
+namespace bcn {
+
+RateHistory::RateHistory(const Retention& retention)
+    : tiers{Tier{0, retention.raw, {}},
+            Tier{kMinuteGranularity, retention.minute, {}},
+            Tier{kHourGranularity, retention.hour, {}}} {}
+
+void RateHistory::apply(const Retention& retention) {
+  if (tiers.size() != 3) {
+    *this = RateHistory(retention);
+    return;
+  }
+  tiers[0].retention = retention.raw;
+  tiers[1].retention = retention.minute;
+  tiers[2].retention = retention.hour;
+}
+
+void RateHistory::add(const RateSample& sample) {
+  if (!(sample.duration > 0)) return;
+  for (Tier& tier : tiers) tier.add(sample);
+}
+
+void RateHistory::prune(Date now) {
+  for (Tier& tier : tiers) tier.prune(now.secondsSince2001);
+}
+
+std::vector<RateSample> RateHistory::recentSamples(std::int64_t count) const {
+  if (count <= 0 || tiers.empty()) return {};
+  const auto& buckets = tiers.front().buckets;
+  const std::size_t n = std::min(static_cast<std::uint64_t>(count), std::uint64_t{buckets.size()});
+  std::vector<RateSample> samples;
+  samples.reserve(n);
+  for (auto it = buckets.end() - static_cast<std::ptrdiff_t>(n); it != buckets.end(); ++it) {
+    samples.push_back({Date{it->start}, it->seconds, it->bytesIn, it->bytesOut});
+  }
+  return samples;
+}
+
+RateAggregate RateHistory::aggregate(double period, Date now) const {
+  const double cutoff = now.secondsSince2001 - period;
+  RateAggregate result;
+  // The older edge of what finer tiers have already contributed.
+  double covered = std::numeric_limits<double>::infinity();
+  for (std::size_t i = 0; i < tiers.size(); ++i) {
+    const Tier& tier = tiers[i];
+    if (tier.buckets.empty()) continue;
+    const double g = tier.granularity;
+
+    // Where this tier hands over to the next: the first interval edge of the
+    // next tier at or after this tier's oldest data, when that data starts
+    // at least one next-tier interval after the cutoff. That edge can lie
+    // beyond what the finer tiers already cover (a young history whose
+    // oldest minute and newest raw sample share an hour); the next tier's
+    // bucket there would count their stretch again, so the handover falls
+    // back to the last edge inside the covered part.
+    double boundary = cutoff;
+    if (i + 1 < tiers.size()) {
+      const double g2 = tiers[i + 1].granularity;
+      const double first = tier.buckets.front().start;
+      if (g2 <= first - cutoff) {
+        double handover = g2 * std::ceil(first / g2);
+        if (handover > covered) handover = g2 * std::floor(covered / g2);
+        boundary = std::max(cutoff, handover);
+      }
+    }
+
+    for (auto it = tier.buckets.rbegin(); it != tier.buckets.rend(); ++it) {
+      const double s = it->start;
+      const bool reachesIntoCovered = (g == 0) ? s >= covered : tier.endOf(*it) > covered;
+      if (reachesIntoCovered) continue;
+      if (s < boundary || (g == 0 && s <= cutoff)) break;
+      result.combine(it->summary());
+    }
+
+    if (boundary <= cutoff) return result;
+    covered = boundary;
+  }
+  return result;
+}
+
+bool RateHistory::isEmpty() const {
+  return std::all_of(tiers.begin(), tiers.end(), [](const Tier& t) { return t.buckets.empty(); });
+}
+
+bool RateHistory::hasTraffic() const {
+  return std::any_of(tiers.begin(), tiers.end(), [](const Tier& t) {
+    return std::any_of(t.buckets.begin(), t.buckets.end(),
+                       [](const Bucket& b) { return b.bytesIn != 0 || b.bytesOut != 0; });
+  });
+}
+
+}  // namespace bcn
+
+using bcn::history_internal::hashMix;
+
+std::size_t std::hash<bcn::RateHistory::Retention>::operator()(
+    const bcn::RateHistory::Retention& r) const noexcept {
+  std::hash<double> real;
+  return hashMix(hashMix(real(r.raw), real(r.minute)), real(r.hour));
+}
+
+std::size_t std::hash<bcn::RateHistory>::operator()(const bcn::RateHistory& h) const noexcept {
+  std::size_t seed = h.tiers.size();
+  for (const auto& tier : h.tiers) seed = hashMix(seed, std::hash<bcn::RateHistory::Tier>{}(tier));
+  return seed;
+}
