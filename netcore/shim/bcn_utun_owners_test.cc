@@ -13,7 +13,7 @@
 #include <tuple>
 #include <vector>
 
-#include "netcore/shim/fake_proc_tree.h"
+#include "netcore/shim/testing/fake_proc_tree.h"
 
 namespace bcn {
 namespace {

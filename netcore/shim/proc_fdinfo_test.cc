@@ -5,7 +5,7 @@
 #include <limits>
 #include <string>
 
-#include "netcore/shim/fake_proc_tree.h"
+#include "netcore/shim/testing/fake_proc_tree.h"
 
 namespace bcn {
 namespace {

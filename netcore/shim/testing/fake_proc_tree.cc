@@ -1,4 +1,4 @@
-#include "netcore/shim/fake_proc_tree.h"
+#include "netcore/shim/testing/fake_proc_tree.h"
 
 #include <stdexcept>
 
