@@ -97,7 +97,8 @@ bool linksToTunDevice(int fdDirFd, const char* fdName) {
 // returns how many it wrote.
 std::int32_t scanProcess(int procFd, const char* pidName, std::int32_t pid, bcn_utun_owner_t* out,
                          std::int32_t room) {
-  char path[64];
+  // Room for two directory entry names, though both are at most 10 digits.
+  char path[2 * NAME_MAX + 16];
   std::snprintf(path, sizeof path, "%s/fd", pidName);
   Directory descriptors(openDirectoryAt(procFd, path));
   if (!descriptors.valid()) return 0;
