@@ -83,7 +83,9 @@ int withFreshName(const std::filesystem::path& target, std::string& name, Attemp
 
 std::expected<std::vector<std::uint8_t>, PlatformError> readFile(const std::filesystem::path& path,
                                                                  std::size_t maxBytes) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // O_NONBLOCK: opening a FIFO planted where a file is expected would
+  // otherwise wait for a writer forever; it is refused below instead.
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (!fd.valid()) return failure("open", path);
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return failure("stat", path);

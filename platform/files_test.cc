@@ -111,6 +111,16 @@ TEST(ReadFile, RefusesMissingFilesAndDirectories) {
   EXPECT_EQ(readFile(dir.path(), 10).error().code, EISDIR);
 }
 
+TEST(ReadFile, RefusesAFifoWithoutWaitingForAWriter) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const int result = testing::runInChild([&] {
+    ::alarm(10);
+    return readFile(dir / "fifo", 10).error().code == EINVAL ? 0 : 1;
+  });
+  EXPECT_EQ(result, 0) << "-1: the read blocked until the alarm";
+}
+
 TEST(CreateDirectories, CreatesTheChainWithTheModeAndKeepsExistingOnes) {
   TempDir dir;
   std::filesystem::create_directory(dir / "existing");

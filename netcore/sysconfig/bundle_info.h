@@ -1,0 +1,26 @@
+// A bundle's information dictionary (its Info.plist), for naming programs
+// after the application they belong to. Works for any directory laid out
+// as a bundle. Stateless and thread-safe; reads the file on every call.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+
+#include "platform/plist.h"
+
+namespace bcn {
+
+// Information dictionaries are a few kilobytes; anything far larger is
+// not one, and is not worth reading on behalf of a scan.
+inline constexpr std::size_t kMaxBundleInfoBytes = 1u << 20;
+
+// The information dictionary of the bundle directory `bundle`:
+// Contents/Info.plist when the bundle has a Contents directory (the
+// application layout), otherwise Info.plist at its top (the flat layout).
+// Absent when `bundle` is not a directory, the file is missing, not a
+// regular file or larger than kMaxBundleInfoBytes, or is not a property
+// list whose root is a dictionary.
+std::optional<PlistDictionary> readBundleInfo(const std::filesystem::path& bundle);
+
+}  // namespace bcn
