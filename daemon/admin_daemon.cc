@@ -1,6 +1,9 @@
 #include "daemon/admin_daemon.h"
 
+#include <algorithm>
+
 #include "platform/main_bundle.h"
+#include "protocol/admin_constants.h"
 
 namespace bcn {
 
@@ -9,7 +12,8 @@ const std::string& daemonVersion() {
   return version;
 }
 
-AdminDaemon::AdminDaemon(PairingStore store) : store_(std::move(store)) {}
+AdminDaemon::AdminDaemon(PairingStore store, AuthorizationServices& authorization, Log& log)
+    : authorization_(authorization), log_(log), store_(std::move(store)) {}
 
 bool AdminDaemon::isPaired(std::string_view token, std::uint32_t uid) {
   std::lock_guard guard(lock_);
@@ -19,6 +23,41 @@ bool AdminDaemon::isPaired(std::string_view token, std::uint32_t uid) {
 std::expected<void, PlatformError> AdminDaemon::unpair(std::string_view token, std::uint32_t uid) {
   std::lock_guard guard(lock_);
   return store_.unpair(token, uid);
+}
+
+std::expected<void, AdminError> AdminDaemon::verifyPairRight(std::span<const std::uint8_t> authorization,
+                                                             const ProcessIdentity& callerProcess) {
+  const auto refused = std::unexpected(AdminError::authorizationFailed);
+  if (authorization.size() != kAuthorizationExternalFormLength) return refused;
+  AuthorizationExternalForm form;
+  std::copy(authorization.begin(), authorization.end(), form.begin());
+  AuthorizationRef reference;
+  if (authorization_.createFromExternalForm(form, &reference) != AuthorizationStatus::success || !reference) {
+    return refused;
+  }
+  // Process ids are public, so a form alone proves nothing about who sent
+  // it: the authorized process must be the caller itself. Otherwise any
+  // local user could replay a form naming an administrator's console.
+  std::int32_t status = AuthorizationStatus::denied;
+  if (reference->subject() == callerProcess) {
+    status = authorization_.copyRights(*reference, AdminConstants::pairRight, AuthorizationFlags::extendRights);
+  }
+  authorization_.free(std::move(reference), AuthorizationFlags::defaults);
+  if (status != AuthorizationStatus::success) return refused;
+  return {};
+}
+
+std::expected<void, PlatformError> AdminDaemon::unpairAll(std::span<const std::uint8_t> authorization,
+                                                          const ProcessIdentity& callerProcess) {
+  if (auto verified = verifyPairRight(authorization, callerProcess); !verified) {
+    return std::unexpected(toPlatformError(verified.error()));
+  }
+  {
+    std::lock_guard guard(lock_);
+    if (auto saved = store_.removeAll(); !saved) return std::unexpected(saved.error());
+  }
+  log_.info("all pairings removed");
+  return {};
 }
 
 }  // namespace bcn

@@ -1,19 +1,39 @@
 // AdminDaemon: the daemon's single broker, shared by every connection. It
-// owns the pairing store and the one lock that guards it; the store's file
-// write happens under that lock, which serialises every change.
+// owns the pairing store, the table of open pairing requests and the one
+// lock that guards both; the store's file write happens under that lock,
+// which serialises every change.
+//
+// The pairing handshake: an app opens a request (beginPairing) and waits on
+// it (awaitPairing); an administrator of the same user lists the requests
+// (pendingPairings) and approves or denies one. Approval records a pairing
+// and hands its token to the waiting app. Requests have no time limit: one
+// leaves the table when approved, denied, superseded by a newer request of
+// the same user, or when the session that opened it ends.
 //
 // Thread-safe: any method may be called from any connection's thread. No
-// caller-supplied callback is ever invoked while the lock is held.
+// reply or other caller-supplied callback is ever invoked while the lock is
+// held, so a reply may call back into the daemon. Authorization checks run
+// before the lock is taken.
+//
+// Lifetimes: the authorization service and the log must outlive the daemon.
 #pragma once
 
 #include <cstdint>
 #include <expected>
+#include <functional>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "daemon/pairing_store.h"
+#include "platform/authorization/authorization.h"
+#include "platform/date.h"
 #include "platform/error.h"
+#include "platform/log/log.h"
+#include "platform/plist.h"
+#include "protocol/admin_error.h"
 
 namespace bcn {
 
@@ -22,9 +42,23 @@ namespace bcn {
 // Computed once, on first use.
 const std::string& daemonVersion();
 
+// The answer to a pairing wait: the new token, or why there is none.
+using PairingReply = std::function<void(std::expected<std::string, PlatformError>)>;
+
+// Identity of the connection session that opened a request; compared only.
+using SessionID = std::uint64_t;
+
 class AdminDaemon {
  public:
-  explicit AdminDaemon(PairingStore store);
+  struct PendingPairing {
+    std::string id;
+    std::uint32_t uid = 0;
+    Date created;
+    SessionID session = 0;
+    PairingReply waiter;  // empty until the opening session waits
+  };
+
+  AdminDaemon(PairingStore store, AuthorizationServices& authorization, Log& log);
   AdminDaemon(const AdminDaemon&) = delete;
   AdminDaemon& operator=(const AdminDaemon&) = delete;
 
@@ -36,9 +70,55 @@ class AdminDaemon {
   // rewritten unchanged. Fails only when the file cannot be saved.
   std::expected<void, PlatformError> unpair(std::string_view token, std::uint32_t uid);
 
+  // Opens a request for `uid` owned by `session` and returns its identifier
+  // (an upper-case UUID). Every older request of that user is dropped and
+  // its waiter, if any, answered with unknownRequest. Fails only when the
+  // system's random source does.
+  std::expected<std::string, PlatformError> beginPairing(std::uint32_t uid, SessionID session);
+
+  // Makes `reply` the waiter of request `id`, replacing (and answering with
+  // unknownRequest) an earlier waiter. A request that does not exist or was
+  // opened by another session is answered at once with unknownRequest.
+  void awaitPairing(std::string_view id, SessionID session, PairingReply reply);
+
+  // The open requests of `uid`, oldest first: dictionaries with exactly the
+  // keys "id" (text) and "created" (date).
+  PlistArray pendingPairings(std::uint32_t uid);
+
+  // Approves request `id` for the console user `approverUID`. `authorization`
+  // is the console's external authorization form; it must hold the pair
+  // right and name `approverProcess`, the console connection's own process.
+  // Errors: authorizationFailed, unknownRequest, wrongUser (the request
+  // stays), or the store's error (the request is gone and its waiter gets
+  // the same error).
+  std::expected<void, PlatformError> approvePairing(std::string_view id, std::span<const std::uint8_t> authorization,
+                                                    std::uint32_t approverUID, const ProcessIdentity& approverProcess);
+
+  // Refuses request `id`; its waiter gets authorizationFailed. Errors:
+  // unknownRequest, wrongUser (the request stays).
+  std::expected<void, PlatformError> denyPairing(std::string_view id, std::uint32_t approverUID);
+
+  // Drops the requests `session` opened; their waiters are discarded
+  // without a call, since the connection that would carry them is gone.
+  void sessionEnded(SessionID session);
+
+  // Revokes every pairing, given an authorization that holds the pair right
+  // for `callerProcess`. Open requests stay. Errors: authorizationFailed,
+  // or the store's error (the pairings are then gone from memory only).
+  std::expected<void, PlatformError> unpairAll(std::span<const std::uint8_t> authorization,
+                                               const ProcessIdentity& callerProcess);
+
  private:
+  // Never touches the lock; may block while polkit evaluates the right.
+  std::expected<void, AdminError> verifyPairRight(std::span<const std::uint8_t> authorization,
+                                                  const ProcessIdentity& callerProcess);
+
+  AuthorizationServices& authorization_;
+  Log& log_;
+
   std::mutex lock_;
-  PairingStore store_;  // guarded by lock_
+  PairingStore store_;                   // guarded by lock_
+  std::vector<PendingPairing> pending_;  // guarded by lock_, in opening order
 };
 
 }  // namespace bcn

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "daemon/testing/store_options.h"
+#include "platform/authorization/fake_authorization.h"
+#include "platform/log/log.h"
 #include "platform/testing/test_support.h"
 
 namespace bcn {
@@ -20,7 +22,9 @@ TEST(AdminDaemonUnpair, RemovesOnlyTheCallersOwnPairing) {
   PairingStore store(testing::storeOptionsFor(dir.path()));
   const std::string mine = *store.pair(501);
   const std::string theirs = *store.pair(502);
-  AdminDaemon daemon(std::move(store));
+  FakeAuthorizationServices authorization;
+  RecordingLog log;
+  AdminDaemon daemon(std::move(store), authorization, log);
 
   ASSERT_TRUE(daemon.unpair(theirs, 501)) << "another user's token is not an error";
   EXPECT_TRUE(daemon.isPaired(theirs, 502));
@@ -35,7 +39,9 @@ TEST(AdminDaemonUnpair, RemovesOnlyTheCallersOwnPairing) {
 TEST(AdminDaemonUnpair, SaveFailureReachesTheCaller) {
   testing::TempDir dir;
   testing::writeText(dir / "state", "not a directory");
-  AdminDaemon daemon(PairingStore(testing::storeOptionsFor(dir / "state")));
+  FakeAuthorizationServices authorization;
+  RecordingLog log;
+  AdminDaemon daemon(PairingStore(testing::storeOptionsFor(dir / "state")), authorization, log);
   auto result = daemon.unpair("token", 501);
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().code, ENOTDIR);
@@ -49,7 +55,9 @@ TEST(AdminDaemonUnpair, ConcurrentCallersSeeAConsistentStore) {
   PairingStore store(testing::storeOptionsFor(dir.path()));
   std::vector<std::string> tokens;
   for (std::uint32_t uid = 0; uid < 16; ++uid) tokens.push_back(*store.pair(uid));
-  AdminDaemon daemon(std::move(store));
+  FakeAuthorizationServices authorization;
+  RecordingLog log;
+  AdminDaemon daemon(std::move(store), authorization, log);
 
   std::atomic<int> failures{0};
   std::vector<std::thread> threads;

@@ -47,6 +47,9 @@ TEST(PairingStoreCrashSafety, KillDuringSaveLeavesOldOrNewFile) {
   testing::TempDir dir;
   std::mt19937 random(4242);
   const auto saveTime = timeOfOneSave();
+  // Kill window, adjusted as we go so that about half the kills land before
+  // a save completes whatever the machine's load does to save times.
+  double window = 3.0 * static_cast<double>(saveTime.count());
   std::size_t previousCount = 0;
   int kills = 0;
   int roundsThatSaved = 0;
@@ -64,8 +67,7 @@ TEST(PairingStoreCrashSafety, KillDuringSaveLeavesOldOrNewFile) {
     char byte = 0;
     const bool started = ::read(ready[0], &byte, 1) == 1;
     ::close(ready[0]);
-    // Anywhere from inside the first save to inside the third.
-    std::this_thread::sleep_for(std::chrono::microseconds(random() % (3 * saveTime.count())));
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % (static_cast<long long>(window) + 1)));
     ::kill(child, SIGKILL);
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -76,6 +78,7 @@ TEST(PairingStoreCrashSafety, KillDuringSaveLeavesOldOrNewFile) {
     if (!bytes) {
       // Killed before its first save completed: there is still no file.
       ASSERT_EQ(previousCount, 0u) << bytes.error().description;
+      window *= 1.1;
       continue;
     }
     auto pairings = PairingStore::decode(*bytes);
@@ -83,7 +86,9 @@ TEST(PairingStoreCrashSafety, KillDuringSaveLeavesOldOrNewFile) {
     // Each writer starts from the file and only appends, so a complete
     // file never shrinks.
     ASSERT_GE(pairings->size(), previousCount) << "round " << round;
-    roundsThatSaved += pairings->size() > previousCount;
+    const bool saved = pairings->size() > previousCount;
+    roundsThatSaved += saved;
+    window = saved ? std::max(20.0, window * 0.9) : window * 1.1;
     previousCount = pairings->size();
   }
   // Both outcomes must have happened many times, or the kills missed the

@@ -2,10 +2,7 @@
 
 namespace bcn {
 
-FakeAuthorizationServices::FakeAuthorizationServices(ProcessIdentity self)
-    : self_(self), rule_([](const ProcessIdentity&, std::string_view, std::uint32_t) {
-        return AuthorizationStatus::denied;
-      }) {}
+FakeAuthorizationServices::FakeAuthorizationServices(ProcessIdentity self) : self_(self) {}
 
 void FakeAuthorizationServices::setRule(Rule rule) {
   std::lock_guard guard(mutex_);
@@ -13,9 +10,8 @@ void FakeAuthorizationServices::setRule(Rule rule) {
 }
 
 void FakeAuthorizationServices::grant(const ProcessIdentity& subject, std::string_view right) {
-  setRule([subject, right = std::string(right)](const ProcessIdentity& s, std::string_view r, std::uint32_t) {
-    return s == subject && r == right ? AuthorizationStatus::success : AuthorizationStatus::denied;
-  });
+  std::lock_guard guard(mutex_);
+  grants_.emplace(subject, std::string(right));
 }
 
 void FakeAuthorizationServices::markExited(const ProcessIdentity& subject) {
@@ -52,6 +48,10 @@ std::int32_t FakeAuthorizationServices::copyRights(const Authorization& authoriz
     std::lock_guard guard(mutex_);
     calls_.push_back({authorization.subject(), std::string(right), flags});
     if (exited_.contains(authorization.subject())) return AuthorizationStatus::invalidRef;
+    if (!rule_) {
+      return grants_.contains({authorization.subject(), std::string(right)}) ? AuthorizationStatus::success
+                                                                              : AuthorizationStatus::denied;
+    }
     rule = rule_;
   }
   // Outside the mutex: a rule may block to simulate a slow dialog.

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/authorization/authorization.h"
@@ -18,7 +19,7 @@ namespace bcn {
 
 class FakeAuthorizationServices final : public AuthorizationServices {
  public:
-  // Decides copyRights; the default refuses everything.
+  // Decides copyRights in place of the grants.
   using Rule = std::function<std::int32_t(const ProcessIdentity& subject, std::string_view right, std::uint32_t flags)>;
 
   struct Call {
@@ -31,7 +32,8 @@ class FakeAuthorizationServices final : public AuthorizationServices {
   explicit FakeAuthorizationServices(ProcessIdentity self = {1, 1, 0});
 
   void setRule(Rule rule);
-  // Grants `right` to exactly `subject`, any flags.
+  // Grants `right` to exactly `subject`, any flags, in addition to earlier
+  // grants. Without grants or a rule, everything is refused.
   void grant(const ProcessIdentity& subject, std::string_view right);
   // Forms naming this subject are refused from now on, as for a process
   // that has exited.
@@ -51,6 +53,7 @@ class FakeAuthorizationServices final : public AuthorizationServices {
   mutable std::mutex mutex_;
   ProcessIdentity self_;
   Rule rule_;
+  std::set<std::pair<ProcessIdentity, std::string>> grants_;
   std::set<ProcessIdentity> exited_;
   std::vector<Call> calls_;
   std::vector<std::uint32_t> freeFlags_;
