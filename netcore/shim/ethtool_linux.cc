@@ -83,13 +83,6 @@ std::optional<LinkSettings> ethtoolLinkSettings(int socket, const char* name, in
   return std::nullopt;
 }
 
-std::optional<bool> ethtoolLink(int socket, const char* name) {
-  ethtool_value value{};
-  value.cmd = ETHTOOL_GLINK;
-  if (!request(socket, name, &value)) return std::nullopt;
-  return value.data != 0;
-}
-
 std::optional<std::vector<std::uint32_t>> ethtoolFeatureCapabilities(int socket, const char* name) {
   // One set asked for, so one count follows the header.
   Request<ethtool_sset_info> sset(sizeof(ethtool_sset_info) + sizeof(std::uint32_t));

@@ -16,9 +16,6 @@ namespace bcn::shim {
 // kernel's handshake, so later calls need one request instead of two.
 std::optional<LinkSettings> ethtoolLinkSettings(int socket, const char* name, int& maskWords);
 
-// Carrier state (ETHTOOL_GLINK).
-std::optional<bool> ethtoolLink(int socket, const char* name);
-
 // Capability mask per feature bit, from the feature names the device's
 // kernel reports (ETHTOOL_GSSET_INFO + ETHTOOL_GSTRINGS for ETH_SS_FEATURES).
 std::optional<std::vector<std::uint32_t>> ethtoolFeatureCapabilities(int socket, const char* name);

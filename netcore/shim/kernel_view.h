@@ -45,7 +45,7 @@ struct bcn_kernel_view {
   const bcn::shim::LinkRecord* link(const char* name) const;
   const bcn::shim::LinkRecord* link(std::uint32_t index) const;
   // Ethtool link settings and carrier of an Ethernet device; empty for
-  // every other kind of link.
+  // every other kind of link. Asked once per device and reading.
   const EthtoolAnswer& ethtoolAnswer(const bcn::shim::LinkRecord& link);
   std::uint32_t functionalType(const bcn::shim::LinkRecord& link);
 };
