@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
 #include "netcore/interfaces/bit_names.h"
 #include "netcore/interfaces/interface_reader.h"
 #include "netcore/interfaces/test_namespace.h"
+#include "platform/testing/test_support.h"
 
 namespace {
 
@@ -100,6 +102,22 @@ void compareAddresses(const InterfaceSnapshot& s, const json& link) {
   EXPECT_EQ(v6, s.ipv6.size()) << s.name;
 }
 
+// The IPv6 settings the ND6 flags come from, as /proc/sys shows them.
+void compareNd6Flags(const InterfaceSnapshot& s) {
+  const std::filesystem::path dir = "/proc/sys/net/ipv6/conf/" + s.name;
+  if (!std::filesystem::exists(dir)) {
+    EXPECT_FALSE(s.nd6Flags.has_value());
+    return;
+  }
+  ASSERT_TRUE(s.nd6Flags.has_value());
+  auto setting = [&](const char* name) { return std::stoi(bcn::testing::readText(dir / name)); };
+  EXPECT_EQ((*s.nd6Flags & 0x200) != 0, setting("accept_dad") > 0) << "DAD";
+  EXPECT_EQ((*s.nd6Flags & 0x8) != 0, setting("disable_ipv6") != 0) << "IFDISABLED";
+  const int acceptRa = setting("accept_ra");
+  EXPECT_EQ((*s.nd6Flags & 0x2) != 0, acceptRa == 2 || (acceptRa == 1 && setting("forwarding") == 0))
+      << "ACCEPT_RTADV";
+}
+
 TEST(HostInterfaces, MatchWhatIpReports) {
   const bcn::InterfaceReader reader;
   const auto first = reader.snapshot();
@@ -144,6 +162,7 @@ TEST(HostInterfaces, MatchWhatIpReports) {
     }
     compareCounters(*a, link.at("stats64"), *b);
     compareAddresses(*a, link);
+    compareNd6Flags(*a);
     std::cout << "[ compared ] " << name << " index " << a->index << " flags "
               << bcn::BitNames::interfaceFlags().format(a->flags) << " mtu " << a->mtu << " type "
               << int{a->ifType} << " lladdr " << (a->linkAddress ? a->linkAddress->description() : "-") << " v4 "
