@@ -1,0 +1,97 @@
+#include "netcore/interfaces/address_records.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "netcore/c_string.h"
+#include "netcore/shim/bcn_interfaces.h"
+
+namespace bcn {
+
+std::string ntop(int family, const void* address) {
+  char text[46] = {};
+  if (address == nullptr || inet_ntop(family, address, text, sizeof text) == nullptr) return "";
+  return decodeCString(std::span<const char>(text, sizeof text));
+}
+
+int prefixLength(std::span<const std::uint8_t> mask, int family) {
+  const std::size_t start = family == AF_INET ? 4 : 8;
+  const std::size_t limit = family == AF_INET ? 4 : 16;
+  if (mask.size() <= start) return 0;
+  const std::size_t n = std::min(mask.size() - start, limit);
+  int length = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint8_t byte = mask[start + i];
+    if (byte != 0xFF) return length + std::countl_one(byte);
+    length += 8;
+  }
+  return length;
+}
+
+std::span<const std::uint8_t> socketAddressBytes(const sockaddr* address) {
+  if (address == nullptr) return {};
+  const std::size_t size = address->sa_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+  return {reinterpret_cast<const std::uint8_t*>(address), size};
+}
+
+namespace {
+
+std::optional<std::string> ipv4Text(const sockaddr* address) {
+  if (address == nullptr || address->sa_family != AF_INET) return std::nullopt;
+  sockaddr_in in;
+  std::memcpy(&in, address, sizeof in);
+  return ntop(AF_INET, &in.sin_addr);
+}
+
+}  // namespace
+
+IPv4Address ipv4Address(const sockaddr* address, const sockaddr* netmask, const sockaddr* peer,
+                        std::uint32_t flags) {
+  constexpr std::uint32_t kBroadcast = 0x2;
+  constexpr std::uint32_t kPointToPoint = 0x10;
+  IPv4Address record;
+  record.address = ipv4Text(address).value_or("0.0.0.0");
+  if (netmask != nullptr) {
+    record.netmask = ipv4Text(netmask);
+    record.prefixLength = prefixLength(socketAddressBytes(netmask), AF_INET);
+  }
+  const std::optional<std::string> peerText = ipv4Text(peer);
+  if ((flags & kPointToPoint) != 0) {
+    record.destination = peerText;
+  } else if ((flags & kBroadcast) != 0 && peerText != "0.0.0.0") {
+    record.broadcast = peerText;
+  }
+  return record;
+}
+
+IPv6Address ipv6Address(const sockaddr_in6& address, const sockaddr* netmask, std::uint32_t flags) {
+  IPv6Address record;
+  std::uint8_t bytes[16];
+  std::memcpy(bytes, &address.sin6_addr, sizeof bytes);
+  const bool linkLocal = bytes[0] == 0xFE && (bytes[1] & 0xC0) == 0x80;
+  if (linkLocal && (bytes[2] != 0 || bytes[3] != 0)) {
+    const std::uint32_t embedded = (std::uint32_t{bytes[2]} << 8) | bytes[3];
+    record.scopeID = address.sin6_scope_id != 0 ? address.sin6_scope_id : embedded;
+    bytes[2] = 0;
+    bytes[3] = 0;
+  } else {
+    record.scopeID = address.sin6_scope_id;
+  }
+  record.flags = flags;
+  record.address = ntop(AF_INET6, bytes);
+  if (netmask != nullptr) record.prefixLength = prefixLength(socketAddressBytes(netmask), AF_INET6);
+  return record;
+}
+
+std::string mediaWord(std::int32_t word) {
+  char text[128] = {};
+  bcn_media_word_string(word, text, sizeof text);
+  return decodeCString(std::span<const char>(text, sizeof text));
+}
+
+}  // namespace bcn

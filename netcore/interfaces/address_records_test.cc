@@ -1,0 +1,141 @@
+#include "netcore/interfaces/address_records.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+sockaddr_in v4(const char* text) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  inet_pton(AF_INET, text, &a.sin_addr);
+  return a;
+}
+
+sockaddr_in6 v6(const char* text, std::uint32_t scope = 0) {
+  sockaddr_in6 a{};
+  a.sin6_family = AF_INET6;
+  inet_pton(AF_INET6, text, &a.sin6_addr);
+  a.sin6_scope_id = scope;
+  return a;
+}
+
+const sockaddr* sa(const void* p) { return static_cast<const sockaddr*>(p); }
+
+// A mask socket address cut after `length` bytes, as BSD kernels hand out.
+std::vector<std::uint8_t> truncated(std::initializer_list<std::uint8_t> maskBytes, std::size_t start,
+                                    std::size_t length) {
+  std::vector<std::uint8_t> bytes(start, 0);
+  bytes.insert(bytes.end(), maskBytes);
+  bytes.resize(length, 0);
+  return bytes;
+}
+
+TEST(PrefixLength, CountsLeadingOnesHonouringTheAvailableLength) {
+  EXPECT_EQ(bcn::prefixLength(truncated({255, 255, 255}, 4, 7), AF_INET), 24);
+  EXPECT_EQ(bcn::prefixLength(truncated({255, 255, 255, 255}, 4, 7), AF_INET), 24);  // the 4th byte is cut off
+  EXPECT_EQ(bcn::prefixLength({}, AF_INET), 0);
+  EXPECT_EQ(bcn::prefixLength(truncated({}, 4, 4), AF_INET), 0);
+  EXPECT_EQ(bcn::prefixLength(truncated({255, 255, 255, 255, 255}, 4, 16), AF_INET), 32);  // at most 4 bytes
+  EXPECT_EQ(bcn::prefixLength(truncated({0xFF, 0xFF, 0xFF}, 8, 11), AF_INET6), 24);
+  EXPECT_EQ(bcn::prefixLength(truncated({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 8, 28), AF_INET6), 64);
+}
+
+TEST(PrefixLength, StopsAtTheFirstByteThatIsNotAllOnes) {
+  const sockaddr_in mask23 = v4("255.255.254.0");
+  EXPECT_EQ(bcn::prefixLength(bcn::socketAddressBytes(sa(&mask23)), AF_INET), 23);
+  const sockaddr_in gappy = v4("255.0.255.0");
+  EXPECT_EQ(bcn::prefixLength(bcn::socketAddressBytes(sa(&gappy)), AF_INET), 8);
+  const sockaddr_in odd = v4("255.255.255.254");
+  EXPECT_EQ(bcn::prefixLength(bcn::socketAddressBytes(sa(&odd)), AF_INET), 31);
+  const sockaddr_in6 all = v6("ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff");
+  EXPECT_EQ(bcn::prefixLength(bcn::socketAddressBytes(sa(&all)), AF_INET6), 128);
+  const sockaddr_in6 m57 = v6("ffff:ffff:ffff:ff80::");
+  EXPECT_EQ(bcn::prefixLength(bcn::socketAddressBytes(sa(&m57)), AF_INET6), 57);
+}
+
+TEST(Ipv4Record, BroadcastAddressOfZerosIsDropped) {
+  const auto address = v4("192.0.2.7"), mask = v4("255.255.255.0"), peer = v4("0.0.0.0");
+  const bcn::IPv4Address r = bcn::ipv4Address(sa(&address), sa(&mask), sa(&peer), 0x2);
+  EXPECT_EQ(r.address, "192.0.2.7");
+  EXPECT_EQ(r.netmask, "255.255.255.0");
+  EXPECT_EQ(r.prefixLength, 24);
+  EXPECT_FALSE(r.broadcast.has_value());
+  EXPECT_FALSE(r.destination.has_value());
+  const auto real = v4("192.0.2.255");
+  EXPECT_EQ(bcn::ipv4Address(sa(&address), sa(&mask), sa(&real), 0x2).broadcast, "192.0.2.255");
+  EXPECT_FALSE(bcn::ipv4Address(sa(&address), sa(&mask), sa(&real), 0x0).broadcast.has_value());
+}
+
+TEST(Ipv4Record, PointToPointPeerIsADestinationNeverABroadcast) {
+  const auto address = v4("10.8.0.1"), mask = v4("255.255.255.255"), peer = v4("10.8.0.2");
+  const bcn::IPv4Address r = bcn::ipv4Address(sa(&address), sa(&mask), sa(&peer), 0x10 | 0x2);
+  EXPECT_EQ(r.destination, "10.8.0.2");
+  EXPECT_FALSE(r.broadcast.has_value());
+  EXPECT_EQ(r.prefixLength, 32);
+}
+
+TEST(Ipv4Record, MissingOrForeignAddresses) {
+  const auto mask = v4("255.0.0.0");
+  const bcn::IPv4Address noAddress = bcn::ipv4Address(nullptr, nullptr, nullptr, 0x2);
+  EXPECT_EQ(noAddress.address, "0.0.0.0");
+  EXPECT_FALSE(noAddress.netmask.has_value());
+  EXPECT_FALSE(noAddress.prefixLength.has_value());
+
+  // A netmask that is not IPv4 gives no text but still a length.
+  sockaddr_in foreignMask = mask;
+  foreignMask.sin_family = AF_UNSPEC;
+  const auto address = v4("10.1.2.3");
+  const bcn::IPv4Address r = bcn::ipv4Address(sa(&address), sa(&foreignMask), nullptr, 0x2);
+  EXPECT_FALSE(r.netmask.has_value());
+  EXPECT_EQ(r.prefixLength, 8);
+  EXPECT_FALSE(r.broadcast.has_value());  // no peer address at all
+}
+
+TEST(Ipv6Record, EmbeddedZoneIsRemovedAndBecomesTheScope) {
+  const auto address = v6("fe80:4::1");
+  const bcn::IPv6Address r = bcn::ipv6Address(address, nullptr, 0);
+  EXPECT_EQ(r.address, "fe80::1");
+  EXPECT_EQ(r.scopeID, 4u);
+  EXPECT_FALSE(r.prefixLength.has_value());
+
+  const bcn::IPv6Address explicitScope = bcn::ipv6Address(v6("fe80:4::1", 7), nullptr, 0);
+  EXPECT_EQ(explicitScope.address, "fe80::1");
+  EXPECT_EQ(explicitScope.scopeID, 7u);  // the socket address's own scope wins
+
+  const bcn::IPv6Address wide = bcn::ipv6Address(v6("febf:0102::9"), nullptr, 0);
+  EXPECT_EQ(wide.address, "febf::9");
+  EXPECT_EQ(wide.scopeID, 0x0102u);
+}
+
+TEST(Ipv6Record, OtherAddressesAreFormattedUnchanged) {
+  const auto mask = v6("ffff:ffff:ffff:ffff::");
+  const bcn::IPv6Address plain = bcn::ipv6Address(v6("fe80::1", 3), sa(&mask), 0x40);
+  EXPECT_EQ(plain.address, "fe80::1");
+  EXPECT_EQ(plain.scopeID, 3u);
+  EXPECT_EQ(plain.prefixLength, 64);
+  EXPECT_EQ(plain.flags, 0x40u);
+  const bcn::IPv6Address global = bcn::ipv6Address(v6("2001:db8:4::1"), sa(&mask), 0);
+  EXPECT_EQ(global.address, "2001:db8:4::1");  // bytes 2-3 are only a zone on link-local addresses
+  EXPECT_EQ(global.scopeID, 0u);
+  EXPECT_EQ(bcn::ipv6Address(v6("fec0:4::1"), nullptr, 0).address, "fec0:4::1");  // site-local
+}
+
+TEST(AddressText, NtopFailureGivesEmptyText) {
+  const in_addr a{htonl(0x7F000001)};
+  EXPECT_EQ(bcn::ntop(AF_INET, &a), "127.0.0.1");
+  EXPECT_EQ(bcn::ntop(12345, &a), "");
+  EXPECT_EQ(bcn::ntop(AF_INET, nullptr), "");
+}
+
+TEST(MediaWordText, GoesThroughTheShim) {
+  EXPECT_EQ(bcn::mediaWord(0x500030), "1000baseT <full-duplex,flow-control>");
+  EXPECT_EQ(bcn::mediaWord(0x9F), "<unknown subtype>");
+}
+
+}  // namespace

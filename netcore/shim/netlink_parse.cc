@@ -1,0 +1,179 @@
+#include "netcore/shim/netlink_parse.h"
+
+#include <linux/if_addr.h>
+#include <linux/if_link.h>
+#include <linux/ipv6.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <sys/socket.h>
+
+#include <cstring>
+#include <functional>
+
+#include "netcore/c_string.h"
+
+namespace bcn::shim {
+namespace {
+
+using Bytes = std::span<const std::uint8_t>;
+
+template <typename T>
+T load(Bytes bytes, std::size_t offset = 0) {
+  T value;
+  std::memcpy(&value, bytes.data() + offset, sizeof(T));
+  return value;
+}
+
+constexpr std::size_t align4(std::size_t n) { return (n + 3) & ~std::size_t{3}; }
+
+// Calls visit(type, payload) for each well-formed attribute of `bytes`.
+void forEachAttribute(Bytes bytes, const std::function<void(std::uint16_t, Bytes)>& visit) {
+  std::size_t offset = 0;
+  while (bytes.size() - offset >= sizeof(rtattr)) {
+    const auto attr = load<rtattr>(bytes, offset);
+    if (attr.rta_len < sizeof(rtattr) || attr.rta_len > bytes.size() - offset) return;
+    visit(attr.rta_type & NLA_TYPE_MASK,
+          bytes.subspan(offset + sizeof(rtattr), attr.rta_len - sizeof(rtattr)));
+    offset += align4(attr.rta_len);
+    if (offset > bytes.size()) return;
+  }
+}
+
+std::optional<std::uint32_t> u32(Bytes payload) {
+  if (payload.size() < sizeof(std::uint32_t)) return std::nullopt;
+  return load<std::uint32_t>(payload);
+}
+
+std::optional<std::int32_t> devconf(Bytes conf, int index) {
+  const std::size_t at = static_cast<std::size_t>(index) * sizeof(std::int32_t);
+  if (conf.size() < at + sizeof(std::int32_t)) return std::nullopt;
+  return load<std::int32_t>(conf, at);
+}
+
+Inet6Settings decodeInet6Conf(Bytes conf) {
+  Inet6Settings s;
+  s.forwarding = devconf(conf, DEVCONF_FORWARDING).value_or(0);
+  s.acceptRa = devconf(conf, DEVCONF_ACCEPT_RA).value_or(0);
+  s.proxyNdp = devconf(conf, DEVCONF_PROXY_NDP).value_or(0);
+  s.disableIpv6 = devconf(conf, DEVCONF_DISABLE_IPV6).value_or(0);
+  s.acceptDad = devconf(conf, DEVCONF_ACCEPT_DAD).value_or(0);
+  s.dropUnsolicitedNa = devconf(conf, DEVCONF_DROP_UNSOLICITED_NA).value_or(0);
+  return s;
+}
+
+void decodeLinkAttribute(std::uint16_t type, Bytes payload, LinkRecord& link) {
+  switch (type) {
+    case IFLA_IFNAME:
+      link.name = decodeCString(payload);
+      break;
+    case IFLA_MTU:
+      if (auto v = u32(payload)) link.mtu = *v;
+      break;
+    case IFLA_STATS64:
+      if (payload.size() >= sizeof(LinkStats)) link.stats = load<LinkStats>(payload);
+      break;
+    case IFLA_PARENT_DEV_NAME:
+      link.hasParentDevice = true;
+      break;
+    case IFLA_LINKINFO:
+      forEachAttribute(payload, [&](std::uint16_t t, Bytes p) {
+        if (t == IFLA_INFO_KIND) link.kind = decodeCString(p);
+      });
+      break;
+    case IFLA_AF_SPEC:
+      forEachAttribute(payload, [&](std::uint16_t family, Bytes p) {
+        if (family != AF_INET6) return;
+        Inet6Settings settings;
+        bool seen = false;
+        forEachAttribute(p, [&](std::uint16_t t, Bytes q) {
+          if (t == IFLA_INET6_CONF) {
+            settings = decodeInet6Conf(q);
+            seen = true;
+          }
+        });
+        if (seen) link.inet6 = settings;
+      });
+      break;
+    default:
+      break;
+  }
+}
+
+// Walks the netlink messages of one datagram; `visit` gets the payload of
+// each message of `messageType` and `sequence`.
+DumpStatus forEachMessage(Bytes datagram, std::uint32_t sequence, std::uint16_t messageType,
+                          const std::function<void(Bytes)>& visit) {
+  std::size_t offset = 0;
+  while (datagram.size() - offset >= sizeof(nlmsghdr)) {
+    const auto header = load<nlmsghdr>(datagram, offset);
+    if (header.nlmsg_len < sizeof(nlmsghdr) || header.nlmsg_len > datagram.size() - offset) break;
+    const Bytes payload =
+        datagram.subspan(offset + sizeof(nlmsghdr), header.nlmsg_len - sizeof(nlmsghdr));
+    offset += align4(header.nlmsg_len);
+    if (header.nlmsg_seq != sequence) {
+      if (offset > datagram.size()) break;
+      continue;
+    }
+    if (header.nlmsg_type == NLMSG_DONE) return DumpStatus::kDone;
+    if (header.nlmsg_type == NLMSG_ERROR) {
+      // An acknowledgement (code 0) is not a failure; anything else is, and
+      // so is an error message too short to carry its code.
+      if (payload.size() < sizeof(std::int32_t) || load<std::int32_t>(payload) != 0) {
+        return DumpStatus::kError;
+      }
+    } else if (header.nlmsg_type == messageType) {
+      visit(payload);
+    }
+    if (offset > datagram.size()) break;
+  }
+  return DumpStatus::kMore;
+}
+
+}  // namespace
+
+DumpStatus parseLinkDump(Bytes datagram, std::uint32_t sequence, std::vector<LinkRecord>& out) {
+  return forEachMessage(datagram, sequence, RTM_NEWLINK, [&](Bytes payload) {
+    if (payload.size() < sizeof(ifinfomsg)) return;
+    const auto info = load<ifinfomsg>(payload);
+    LinkRecord link;
+    link.index = static_cast<std::uint32_t>(info.ifi_index);
+    link.hardwareType = info.ifi_type;
+    link.flags = info.ifi_flags;
+    static_assert(sizeof(ifinfomsg) % 4 == 0 && sizeof(ifaddrmsg) % 4 == 0);
+    forEachAttribute(payload.subspan(sizeof(ifinfomsg)),
+                     [&](std::uint16_t type, Bytes p) { decodeLinkAttribute(type, p, link); });
+    if (link.index != 0) out.push_back(std::move(link));
+  });
+}
+
+DumpStatus parseInet6AddressDump(Bytes datagram, std::uint32_t sequence,
+                                 std::vector<Inet6AddressRecord>& out) {
+  return forEachMessage(datagram, sequence, RTM_NEWADDR, [&](Bytes payload) {
+    if (payload.size() < sizeof(ifaddrmsg)) return;
+    const auto info = load<ifaddrmsg>(payload);
+    if (info.ifa_family != AF_INET6) return;
+    Inet6AddressRecord record;
+    record.index = info.ifa_index;
+    record.flags = info.ifa_flags;
+    bool haveAddress = false;
+    bool haveLocal = false;
+    std::array<std::uint8_t, 16> local{};
+    forEachAttribute(payload.subspan(sizeof(ifaddrmsg)), [&](std::uint16_t type, Bytes p) {
+      if ((type == IFA_ADDRESS || type == IFA_LOCAL) && p.size() >= 16) {
+        auto& target = type == IFA_ADDRESS ? record.address : local;
+        std::memcpy(target.data(), p.data(), 16);
+        (type == IFA_ADDRESS ? haveAddress : haveLocal) = true;
+      } else if (type == IFA_FLAGS) {
+        if (auto v = u32(p)) record.flags = *v;
+      } else if (type == IFA_PROTO && !p.empty()) {
+        record.protocol = p[0];
+      }
+    });
+    // A point-to-point address carries the local side in IFA_LOCAL and the
+    // peer in IFA_ADDRESS; the interface's own address is the local one.
+    if (haveLocal) record.address = local;
+    if (haveAddress || haveLocal) out.push_back(record);
+  });
+}
+
+}  // namespace bcn::shim

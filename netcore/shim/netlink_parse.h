@@ -1,0 +1,72 @@
+// Decoding of rtnetlink dump replies (RTM_NEWLINK, RTM_NEWADDR) into plain
+// records. Pure functions over the bytes of one received datagram: nothing
+// here touches a socket, so every rule is tested with canned messages.
+//
+// Hostile input: a message or attribute whose length runs past the end of
+// its container, or is shorter than its header, ends the walk of that
+// container (what was decoded before it stands); an attribute with a
+// payload too short for its type is ignored. No read ever leaves the span.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace bcn::shim {
+
+// The leading counters of struct rtnl_link_stats64, in its order.
+struct LinkStats {
+  std::uint64_t rxPackets = 0, txPackets = 0, rxBytes = 0, txBytes = 0;
+  std::uint64_t rxErrors = 0, txErrors = 0, rxDropped = 0, txDropped = 0;
+  std::uint64_t multicast = 0, collisions = 0;
+};
+
+// The per-interface IPv6 settings that the ND6 flags are made from
+// (IFLA_AF_SPEC / AF_INET6 / IFLA_INET6_CONF).
+struct Inet6Settings {
+  std::int32_t forwarding = 0;
+  std::int32_t acceptRa = 0;
+  std::int32_t proxyNdp = 0;
+  std::int32_t disableIpv6 = 0;
+  std::int32_t acceptDad = 0;
+  std::int32_t dropUnsolicitedNa = 0;
+};
+
+struct LinkRecord {
+  std::uint32_t index = 0;
+  std::uint16_t hardwareType = 0;  // ARPHRD_*
+  std::uint32_t flags = 0;         // Linux IFF_*
+  std::string name;
+  std::uint32_t mtu = 0;
+  std::optional<LinkStats> stats;
+  std::string kind;                // IFLA_INFO_KIND ("veth", "bridge", "tun" ...); empty for hardware
+  bool hasParentDevice = false;    // a bus device backs it (IFLA_PARENT_DEV_NAME)
+  std::optional<Inet6Settings> inet6;
+};
+
+struct Inet6AddressRecord {
+  std::uint32_t index = 0;
+  std::array<std::uint8_t, 16> address{};
+  std::uint32_t flags = 0;  // IFA_F_*, from IFA_FLAGS when present
+  std::uint8_t protocol = 0;  // IFA_PROTO (IFAPROT_*), 0 when absent
+};
+
+enum class DumpStatus {
+  kMore,   // the datagram held records (or nothing) but no end marker
+  kDone,   // NLMSG_DONE for this sequence was seen
+  kError,  // NLMSG_ERROR with a non-zero code for this sequence
+};
+
+// Decodes the RTM_NEWLINK messages of one datagram that belong to dump
+// `sequence`, appending to `out`. Messages of other sequences are skipped.
+DumpStatus parseLinkDump(std::span<const std::uint8_t> datagram, std::uint32_t sequence,
+                         std::vector<LinkRecord>& out);
+
+// Same for RTM_NEWADDR messages; only AF_INET6 addresses are kept.
+DumpStatus parseInet6AddressDump(std::span<const std::uint8_t> datagram, std::uint32_t sequence,
+                                 std::vector<Inet6AddressRecord>& out);
+
+}  // namespace bcn::shim
