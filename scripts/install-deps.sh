@@ -19,6 +19,8 @@ packages=(
   qt6-base-dev libcli11-dev
   # process inspection used by the tests (runuser, setpriv)
   util-linux procps
+  # the public address lookup benchmark's anchor
+  curl
 )
 
 missing=()
