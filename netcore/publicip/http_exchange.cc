@@ -54,10 +54,14 @@ class Connection {
 
   // The raw response: status line, headers and body.
   asio::awaitable<std::expected<Bytes, FetchError>> exchange() {
-    std::expected<Bytes, FetchError> result = co_await open();
-    if (result) {
+    // co_await stays out of conditions here: GCC 12 miscompiles it inside
+    // ?: (both arms run) and inside if conditions.
+    std::expected<Bytes, FetchError> result;
+    const auto opened = co_await open();
+    if (!opened) {
+      result = std::unexpected(opened.error());
+    } else {
       const std::string request = request_.bytes();
-      // (No co_await inside ?: -- GCC 12 evaluates both arms there.)
       if (tls_) {
         result = co_await sendAndReceive(*tls_, request);
       } else {
@@ -69,7 +73,7 @@ class Connection {
   }
 
  private:
-  asio::awaitable<std::expected<Bytes, FetchError>> open() {
+  asio::awaitable<std::expected<void, FetchError>> open() {
     const int family = version_ == IPVersion::v4 ? AF_INET : AF_INET6;
     auto endpoints = co_await resolver_.resolve(request_.host, request_.port, family);
     if (!endpoints) co_return std::unexpected(endpoints.error());
@@ -92,7 +96,7 @@ class Connection {
       if (cancelled_) co_return std::unexpected(cancelledError());
       if (error) co_return std::unexpected(tlsError(error));
     }
-    co_return Bytes{};
+    co_return std::expected<void, FetchError>{};
   }
 
   // SNI for host names (never for address literals), and verification of

@@ -152,7 +152,7 @@ TEST(HttpExchange, ExpiryEndsTheExchangeAndClosesTheConnection) {
   EXPECT_LT(returned - start, 1s);
   // The server sees the connection closed by the time get returned.
   ASSERT_EQ(hungUp.wait_for(1s), std::future_status::ready) << "connection left open";
-  EXPECT_LT(hungUp.get() - returned, 200ms);
+  EXPECT_LT(hungUp.get() - returned, 500ms);
 }
 
 TEST(HttpExchange, ExpiryCoversTheTLSHandshake) {

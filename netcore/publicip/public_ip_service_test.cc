@@ -124,13 +124,13 @@ TEST(Lookup, BothFailingReportsTheIPv4SidesError) {
 
 TEST(Lookup, SidesRunAtTheSameTime) {
   withDualStackName([] {
-    DualStackServers servers(LocalHttpServer::echo(400ms), LocalHttpServer::echo(400ms));
+    DualStackServers servers(LocalHttpServer::echo(500ms), LocalHttpServer::echo(500ms));
     const auto start = Clock::now();
     const auto result = lookup(dualStackURL("http", servers.port()));
     const auto took = Clock::now() - start;
     EXPECT_EQ(result, (PublicIPResult{"127.0.0.1", "::1", std::nullopt}));
-    EXPECT_GE(took, 400ms);
-    EXPECT_LT(took, 750ms) << "the sides ran one after the other";
+    EXPECT_GE(took, 500ms);
+    EXPECT_LT(took, 900ms) << "the sides ran one after the other";
   });
 }
 
