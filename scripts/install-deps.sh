@@ -21,6 +21,8 @@ packages=(
   util-linux procps
   # anchor of the tunnel-owner benchmark
   lsof
+  # the public address lookup benchmark's anchor
+  curl
 )
 
 missing=()
