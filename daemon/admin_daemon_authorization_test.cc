@@ -111,9 +111,8 @@ TEST(UnpairAll, OnAnEmptyStoreStillWritesTheFile) {
 TEST(UnpairAll, ARefusedAuthorizationChangesNothing) {
   DaemonFixture f;
   ASSERT_TRUE(f.approve(f.begin(501, 1), 501));
-  f.authorization.setRule([](const ProcessIdentity&, std::string_view, std::uint32_t) {
-    return AuthorizationStatus::denied;
-  });
+  f.authorization.setRule(
+      [](const ProcessIdentity&, std::string_view, std::uint32_t) { return AuthorizationStatus::denied; });
   EXPECT_EQ(adminError(f.daemon->unpairAll(DaemonFixture::formFor(kConsole), kConsole)),
             AdminError::authorizationFailed);
   EXPECT_EQ(PairingStore::load(testing::storeOptionsFor(f.dir.path())).pairings().size(), 1u);

@@ -101,9 +101,12 @@ TEST(PairingConcurrency, EveryWaiterIsAnsweredAtMostOnceAndNeverUnderTheLock) {
       EXPECT_TRUE(f.daemon->isPaired(*answer, o.uid));
     } else {
       auto error = adminErrorFromPlatformError(answer.error());
-      if (error == AdminError::authorizationFailed) ++refused;
-      else if (error == AdminError::unknownRequest) ++expired;
-      else ++other;
+      if (error == AdminError::authorizationFailed)
+        ++refused;
+      else if (error == AdminError::unknownRequest)
+        ++expired;
+      else
+        ++other;
     }
   }
   EXPECT_EQ(other, 0);

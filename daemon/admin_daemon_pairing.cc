@@ -57,9 +57,8 @@ PlistArray AdminDaemon::pendingPairings(std::uint32_t uid) {
       if (p.uid == uid) mine.emplace_back(p.id, p.created);
     }
   }
-  std::stable_sort(mine.begin(), mine.end(), [](const auto& a, const auto& b) {
-    return a.second.secondsSince2001 < b.second.secondsSince2001;
-  });
+  std::stable_sort(mine.begin(), mine.end(),
+                   [](const auto& a, const auto& b) { return a.second.secondsSince2001 < b.second.secondsSince2001; });
   PlistArray list;
   for (auto& [id, created] : mine) {
     PlistDictionary entry;

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything with AddressSanitizer and
-# UndefinedBehaviorSanitizer, and runs the whole test suite.
+# UndefinedBehaviorSanitizer, and runs the whole test suite. As root it also
+# brings up the system bus and polkitd for the authorization tests, and
+# takes down what it started when the run ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,4 +11,9 @@ cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBCN_SANITIZE=ON
 cmake --build build-sanitize
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+if [ "$(id -u)" = 0 ]; then
+  trap 'bash scripts/polkit-test-env.sh stop' EXIT
+  bash scripts/polkit-test-env.sh start
+  export BCN_POLKIT_TEST=1
+fi
 ctest --test-dir build-sanitize --output-on-failure -j "$(nproc)"

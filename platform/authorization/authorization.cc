@@ -12,7 +12,8 @@ constexpr std::array<std::uint8_t, 4> kMagic{'B', 'C', 'N', 'A'};
 
 template <typename T>
 void putLE(std::uint8_t* at, T value) {
-  for (std::size_t i = 0; i < sizeof(T); ++i) at[i] = static_cast<std::uint8_t>(static_cast<std::uint64_t>(value) >> (8 * i));
+  for (std::size_t i = 0; i < sizeof(T); ++i)
+    at[i] = static_cast<std::uint8_t>(static_cast<std::uint64_t>(value) >> (8 * i));
 }
 
 template <typename T>

@@ -83,16 +83,13 @@ class AuthorizationServices {
   // Asks whether `authorization` holds `right`. `flags` combines
   // interactionAllowed (the user may be asked), extendRights and
   // preAuthorize. May block for as long as the user takes to answer.
-  virtual std::int32_t copyRights(const Authorization& authorization, std::string_view right,
-                                  std::uint32_t flags) = 0;
+  virtual std::int32_t copyRights(const Authorization& authorization, std::string_view right, std::uint32_t flags) = 0;
 
-  virtual std::int32_t makeExternalForm(const Authorization& authorization,
-                                        AuthorizationExternalForm* out) = 0;
+  virtual std::int32_t makeExternalForm(const Authorization& authorization, AuthorizationExternalForm* out) = 0;
 
   // Rebuilds an authorization from its external form; fails with
   // invalidRef when the form is malformed or its subject no longer exists.
-  virtual std::int32_t createFromExternalForm(const AuthorizationExternalForm& form,
-                                              AuthorizationRef* out) = 0;
+  virtual std::int32_t createFromExternalForm(const AuthorizationExternalForm& form, AuthorizationRef* out) = 0;
 
   // Releases `authorization`; with destroyRights, also forgets what the
   // user granted, so the next request asks again.

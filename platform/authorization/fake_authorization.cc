@@ -50,7 +50,7 @@ std::int32_t FakeAuthorizationServices::copyRights(const Authorization& authoriz
     if (exited_.contains(authorization.subject())) return AuthorizationStatus::invalidRef;
     if (!rule_) {
       return grants_.contains({authorization.subject(), std::string(right)}) ? AuthorizationStatus::success
-                                                                              : AuthorizationStatus::denied;
+                                                                             : AuthorizationStatus::denied;
     }
     rule = rule_;
   }

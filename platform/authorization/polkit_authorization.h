@@ -28,8 +28,7 @@ class PolkitAuthorizationServices final : public AuthorizationServices {
   explicit PolkitAuthorizationServices(Options options) : options_(std::move(options)) {}
 
   std::int32_t create(AuthorizationRef* out) override;
-  std::int32_t copyRights(const Authorization& authorization, std::string_view right,
-                          std::uint32_t flags) override;
+  std::int32_t copyRights(const Authorization& authorization, std::string_view right, std::uint32_t flags) override;
   std::int32_t makeExternalForm(const Authorization& authorization, AuthorizationExternalForm* out) override;
   std::int32_t createFromExternalForm(const AuthorizationExternalForm& form, AuthorizationRef* out) override;
   std::int32_t free(AuthorizationRef authorization, std::uint32_t flags) override;

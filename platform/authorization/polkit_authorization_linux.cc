@@ -1,9 +1,8 @@
-#include "platform/authorization/polkit_authorization.h"
-
 #include <cerrno>
 #include <string>
 #include <vector>
 
+#include "platform/authorization/polkit_authorization.h"
 #include "platform/crypto.h"
 
 namespace bcn {
@@ -29,8 +28,11 @@ std::int32_t PolkitAuthorizationServices::statusFromPkcheck(const ProcessResult&
     case 0:
       return AuthorizationStatus::success;
     case 1:
-      // Details come as KEY=VALUE lines on standard output.
-      if (("\n" + result.standardOutput).find("\npolkit.dismissed=true") != std::string::npos) {
+      // Details come as KEY=VALUE lines on standard output, with every byte
+      // outside [A-Za-z0-9_] of a key escaped in octal ("." is "\56").
+      if (auto details = "\n" + result.standardOutput;
+          details.find("\npolkit\\56dismissed=true") != std::string::npos ||
+          details.find("\npolkit.dismissed=true") != std::string::npos) {
         return AuthorizationStatus::canceled;
       }
       return AuthorizationStatus::denied;
@@ -56,8 +58,9 @@ std::int32_t PolkitAuthorizationServices::copyRights(const Authorization& author
   if ((flags & ~kKnownFlags) != 0) return AuthorizationStatus::invalidFlags;
   if (authorization.subjectExited()) return AuthorizationStatus::invalidRef;
   const ProcessIdentity& s = authorization.subject();
-  std::vector<std::string> argv{options_.pkcheck, "--action-id", std::string(right), "--process",
-                                std::to_string(s.pid) + "," + std::to_string(s.startTime) + "," + std::to_string(s.uid)};
+  std::vector<std::string> argv{
+      options_.pkcheck, "--action-id", std::string(right), "--process",
+      std::to_string(s.pid) + "," + std::to_string(s.startTime) + "," + std::to_string(s.uid)};
   bool interactive = (flags & AuthorizationFlags::interactionAllowed) != 0;
   if (interactive) argv.push_back("--allow-user-interaction");
   auto result = runProcess(argv, {.timeout = interactive ? options_.interactiveTimeout : options_.checkTimeout});

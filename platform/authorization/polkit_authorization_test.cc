@@ -19,8 +19,8 @@ using namespace std::chrono_literals;
 class FakePkcheck {
  public:
   FakePkcheck() {
-    testing::writeText(script(), "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" + log().string() + "'\n" +
-                                     ". '" + behaviour().string() + "'\n");
+    testing::writeText(script(), "#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" + log().string() + "'\n" + ". '" +
+                                     behaviour().string() + "'\n");
     ::chmod(script().c_str(), 0755);
     behave("exit 0");
   }
@@ -48,9 +48,12 @@ TEST(PkcheckOutcome, MapsToAuthorizationStatuses) {
   using S = PolkitAuthorizationServices;
   EXPECT_EQ(S::statusFromPkcheck(exitedWith(0)), AuthorizationStatus::success);
   EXPECT_EQ(S::statusFromPkcheck(exitedWith(1)), AuthorizationStatus::denied);
-  EXPECT_EQ(S::statusFromPkcheck(exitedWith(1, "polkit.retains_authorization_after_challenge=1\n"
-                                               "polkit.dismissed=true\n")),
+  EXPECT_EQ(S::statusFromPkcheck(exitedWith(1,
+                                            "polkit\\56retains_authorization_after_challenge=1\n"
+                                            "polkit\\56dismissed=true\n")),
             AuthorizationStatus::canceled);
+  EXPECT_EQ(S::statusFromPkcheck(exitedWith(1, "polkit.dismissed=true\n")), AuthorizationStatus::canceled);
+  EXPECT_EQ(S::statusFromPkcheck(exitedWith(1, "polkit\\56dismissed=false\n")), AuthorizationStatus::denied);
   EXPECT_EQ(S::statusFromPkcheck(exitedWith(1, "xpolkit.dismissed=true\n")), AuthorizationStatus::denied);
   EXPECT_EQ(S::statusFromPkcheck(exitedWith(2)), AuthorizationStatus::interactionNotAllowed);
   EXPECT_EQ(S::statusFromPkcheck(exitedWith(3)), AuthorizationStatus::canceled);

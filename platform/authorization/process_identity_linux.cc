@@ -1,5 +1,3 @@
-#include "platform/authorization/process_identity.h"
-
 #include <poll.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -8,6 +6,7 @@
 #include <charconv>
 #include <string>
 
+#include "platform/authorization/process_identity.h"
 #include "platform/files.h"
 
 namespace bcn {

@@ -27,9 +27,9 @@ TEST(ParseStatStartTime, CountsFieldsAfterTheLastParenthesisOfTheName) {
 
 TEST(ParseStatStartTime, RefusesMalformedTexts) {
   EXPECT_EQ(parseStatStartTime(""), std::nullopt);
-  EXPECT_EQ(parseStatStartTime("4242 bash S 1 2 3"), std::nullopt);          // no name
-  EXPECT_EQ(parseStatStartTime(statLine("x", "12a")), std::nullopt);         // not a number
-  EXPECT_EQ(parseStatStartTime(statLine("x", "-5")), std::nullopt);          // negative
+  EXPECT_EQ(parseStatStartTime("4242 bash S 1 2 3"), std::nullopt);                    // no name
+  EXPECT_EQ(parseStatStartTime(statLine("x", "12a")), std::nullopt);                   // not a number
+  EXPECT_EQ(parseStatStartTime(statLine("x", "-5")), std::nullopt);                    // negative
   EXPECT_EQ(parseStatStartTime(statLine("x", "18446744073709551616")), std::nullopt);  // overflow
   std::string cut = statLine("x", "77");
   EXPECT_EQ(parseStatStartTime(cut.substr(0, cut.find(" 77"))), std::nullopt);  // too few fields

@@ -13,9 +13,13 @@ SystemLog::SystemLog(std::string subsystem, std::string category)
 
 void SystemLog::info(std::string_view message) {
   std::string text(message);
-  int sent = sd_journal_send("MESSAGE=%s", text.c_str(), "PRIORITY=6", "BCN_SUBSYSTEM=%s", subsystem_.c_str(),
-                             "BCN_CATEGORY=%s", category_.c_str(), "SYSLOG_IDENTIFIER=%s", subsystem_.c_str(),
-                             nullptr);
+  // sd_journal_send reports success when no journal listens (it drops the
+  // message silently), so look for the journal's socket first.
+  const bool journal = ::access("/run/systemd/journal/socket", W_OK) == 0;
+  int sent = -1;
+  if (journal)
+    sent = sd_journal_send("MESSAGE=%s", text.c_str(), "PRIORITY=6", "BCN_SUBSYSTEM=%s", subsystem_.c_str(),
+                           "BCN_CATEGORY=%s", category_.c_str(), "SYSLOG_IDENTIFIER=%s", subsystem_.c_str(), nullptr);
   if (sent >= 0) return;
   // No journal (a container, a test run): one line per message on stderr,
   // written with one call so lines from several threads do not interleave.
