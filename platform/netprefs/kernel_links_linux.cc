@@ -6,29 +6,16 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <memory>
+
+#include "platform/netprefs/netlink_handles.h"
 
 namespace bcn::netprefs {
 namespace {
 
-struct SocketDeleter {
-  void operator()(nl_sock* sock) const { nl_socket_free(sock); }
-};
-struct CacheDeleter {
-  void operator()(nl_cache* cache) const { nl_cache_free(cache); }
-};
-struct LinkDeleter {
-  void operator()(rtnl_link* link) const { rtnl_link_put(link); }
-};
-using Socket = std::unique_ptr<nl_sock, SocketDeleter>;
-using Cache = std::unique_ptr<nl_cache, CacheDeleter>;
-using Link = std::unique_ptr<rtnl_link, LinkDeleter>;
-
-Socket connectRoute() {
-  Socket sock(nl_socket_alloc());
-  if (!sock || nl_connect(sock.get(), NETLINK_ROUTE) < 0) return nullptr;
-  return sock;
-}
+using netlink::Cache;
+using netlink::Link;
+using netlink::Socket;
+using netlink::connectRoute;
 
 bool hasWirelessDirectory(const std::string& name) {
   struct stat st {};
@@ -75,9 +62,9 @@ std::optional<std::vector<KernelLink>> readKernelLinks() {
   if (rtnl_link_alloc_cache(sock.get(), AF_UNSPEC, &raw) < 0) return std::nullopt;
   Cache cache(raw);
   std::vector<KernelLink> links;
-  for (nl_object* obj = nl_cache_get_first(cache.get()); obj != nullptr; obj = nl_cache_get_next(obj)) {
+  netlink::forEachObject(cache.get(), [&](nl_object* obj) {
     links.push_back(toKernelLink(reinterpret_cast<rtnl_link*>(obj)));
-  }
+  });
   std::ranges::sort(links, {}, &KernelLink::index);
   return links;
 }
