@@ -5,6 +5,7 @@
 
 #include <regex>
 
+#include "platform/netprefs/network_interfaces.h"
 #include "platform/netprefs/preferences_document.h"
 
 namespace bcn::netprefs {
@@ -68,6 +69,28 @@ TEST(DefaultPreferencesTest, NoLinksGiveAnEmptyCurrentSet) {
   const auto set = currentSet(defaultPreferences({}));
   ASSERT_TRUE(set.has_value());
   EXPECT_TRUE(set->services.empty());
+}
+
+}  // namespace
+}  // namespace bcn::netprefs
+
+namespace bcn::netprefs {
+namespace {
+
+TEST(NetworkInterfacesTest, ListsConfigurableLinksWithTheirPresentation) {
+  KernelLink eth = link(2, "eth0", true);
+  eth.hardwareAddress = "02:fc:00:00:00:01";
+  const std::vector<NetworkInterfaceInfo> list =
+      networkInterfaces({eth, link(3, "tun0", true, "tun", ARPHRD_NONE), link(4, "br0", true, "bridge")});
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0], (NetworkInterfaceInfo{"eth0", "Ethernet (eth0)", "Ethernet", "02:fc:00:00:00:01"}));
+  EXPECT_EQ(list[1], (NetworkInterfaceInfo{"br0", "Bridge (br0)", "Bridge", std::nullopt}));
+}
+
+TEST(NetworkInterfacesTest, FormatsHardwareAddressesInLowerCase) {
+  const std::uint8_t mac[] = {0x02, 0xFC, 0x00, 0xAB, 0x0F, 0x10};
+  EXPECT_EQ(formatHardwareAddress(mac, 6), "02:fc:00:ab:0f:10");
+  EXPECT_EQ(formatHardwareAddress(mac, 0), "");
 }
 
 }  // namespace
