@@ -1,0 +1,39 @@
+// ServiceConfigurator: switches one network service of the machine's network
+// preferences on or off, on behalf of a paired app. Hidden services are
+// treated as if they did not exist.
+//
+// Stateless. Each call opens its own preferences session under the daemon's
+// identifier and waits for the machine-wide preferences lock, so concurrent
+// calls (from any process) are serialised; the lock is released on every
+// path once taken. Call it without holding any lock of the caller's: it may
+// block for as long as another writer holds the preferences. Never logs.
+#pragma once
+
+#include <expected>
+#include <string_view>
+
+#include "platform/netprefs/network_preferences.h"
+#include "protocol/admin_error.h"
+
+namespace bcn {
+
+class ServiceConfigurator {
+ public:
+  ServiceConfigurator() = delete;
+
+  // Sets the service's enabled state, commits and applies it. Setting the
+  // state it already has is no special case. Fails with unknownService for
+  // an identifier that names no service (also the empty one) or a hidden
+  // service, and with configurationFailed when the preferences cannot be
+  // opened or locked or the change cannot be made, saved or applied (after
+  // a failed apply the change is saved but not yet active).
+  static std::expected<void, AdminError> setEnabled(std::string_view serviceID, bool enabled);
+  // The same on the preferences at `location` instead of the system's.
+  static std::expected<void, AdminError> setEnabled(std::string_view serviceID, bool enabled,
+                                                    const netprefs::PreferencesLocation& location);
+
+  // Whether the service's interface entity carries "HiddenConfiguration" = true.
+  static bool isHidden(const netprefs::NetworkPreferences& session, std::string_view serviceID);
+};
+
+}  // namespace bcn

@@ -1,0 +1,153 @@
+#include "netcore/sysconfig/system_configuration_reader.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <map>
+#include <set>
+
+namespace bcn {
+namespace {
+
+constexpr std::string_view kTransientPattern = "Setup:/Network/Service/[^/]+/Interface";
+
+const PlistDictionary* asDictionary(const std::optional<PlistValue>& value) {
+  return value ? value->dictionary() : nullptr;
+}
+
+std::optional<std::string> textIn(const PlistDictionary& dictionary, std::string_view key) {
+  const PlistValue* value = dictionary.find(key);
+  if (value == nullptr || value->text() == nullptr) return std::nullopt;
+  return *value->text();
+}
+
+bool hiddenFlag(const PlistDictionary& dictionary) {
+  const PlistValue* value = dictionary.find("HiddenConfiguration");
+  return value != nullptr && value->boolean().value_or(false);
+}
+
+// The configured services of the current set: visible before hidden, then
+// by position in the service order (unlisted last), then as the set lists them.
+std::vector<NetworkService> readServices(SystemConfigurationSource& source) {
+  const auto preferences = source.openPreferences(SystemConfigurationReader::kClientName);
+  if (!preferences) return {};
+  const std::optional<netprefs::PreferencesSet> set = preferences->copyCurrentSet();
+  if (!set) return {};
+
+  std::map<std::string, std::int64_t> position;
+  if (set->serviceOrder) {
+    for (std::size_t i = 0; i < set->serviceOrder->size(); ++i) {
+      position.emplace((*set->serviceOrder)[i], static_cast<std::int64_t>(i));
+    }
+  }
+  std::vector<NetworkService> services;
+  for (const netprefs::PreferencesService& entry : set->services) {
+    if (entry.serviceID.empty()) continue;
+    NetworkService service;
+    service.id = entry.serviceID;
+    service.name = entry.name.value_or(entry.serviceID);
+    service.enabled = entry.enabled;
+    if (entry.interface) service.bsdName = netprefs::underlyingBSDName(*entry.interface);
+    service.hidden = netprefs::isHiddenService(*preferences, entry.serviceID);
+    services.push_back(std::move(service));
+  }
+  auto rank = [&](const NetworkService& service) {
+    const auto found = position.find(service.id);
+    return std::pair(service.hidden,
+                     found == position.end() ? std::numeric_limits<std::int64_t>::max() : found->second);
+  };
+  std::ranges::stable_sort(services, {}, rank);
+  return services;
+}
+
+// The fourth non-empty "/"-separated component of a key.
+std::optional<std::string> serviceIDOfKey(std::string_view key) {
+  int seen = 0;
+  while (!key.empty()) {
+    const std::size_t slash = key.find('/');
+    const std::string_view part = key.substr(0, slash);
+    if (!part.empty() && ++seen == 4) return std::string(part);
+    if (slash == std::string_view::npos) break;
+    key.remove_prefix(slash + 1);
+  }
+  return std::nullopt;
+}
+
+std::vector<NetworkService> transientServices(dynstore::DynamicStore& store) {
+  const std::optional<PlistDictionary> entries = store.copyMultiple({}, {std::string(kTransientPattern)});
+  if (!entries) return {};
+  std::vector<NetworkService> services;
+  for (const auto& [key, value] : *entries) {
+    const PlistDictionary* entity = value.dictionary();
+    if (entity == nullptr || entity->empty()) continue;
+    const std::optional<std::string> device = textIn(*entity, "DeviceName");
+    const std::optional<std::string> id = serviceIDOfKey(key);
+    if (!device || !id) continue;
+    const std::optional<PlistValue> state = store.copyValue("State:/Network/Service/" + *id);
+    const PlistDictionary* stateFields = asDictionary(state);
+    NetworkService service;
+    service.id = *id;
+    service.name = textIn(*entity, "UserDefinedName").value_or(*device);
+    service.enabled = stateFields == nullptr || stateFields->find("__INACTIVE__") == nullptr;
+    service.bsdName = device;
+    service.hidden = hiddenFlag(*entity);
+    services.push_back(std::move(service));
+  }
+  std::ranges::stable_sort(services, {}, &NetworkService::id);
+  return services;
+}
+
+void attachTunnels(std::vector<NetworkService>& services, dynstore::DynamicStore& store) {
+  for (NetworkService& service : services) {
+    if (service.bsdName) continue;
+    for (const char* entity : {"IPv4", "IPv6"}) {
+      const std::optional<PlistValue> state =
+          store.copyValue("State:/Network/Service/" + service.id + "/" + entity);
+      const PlistDictionary* fields = asDictionary(state);
+      if (fields == nullptr) continue;
+      if (std::optional<std::string> name = textIn(*fields, "InterfaceName")) {
+        service.bsdName = std::move(name);
+        break;
+      }
+    }
+  }
+}
+
+std::optional<std::string> primaryInterface(dynstore::DynamicStore& store, std::string_view key) {
+  const std::optional<PlistValue> global = store.copyValue(key);
+  const PlistDictionary* fields = asDictionary(global);
+  return fields != nullptr ? textIn(*fields, "PrimaryInterface") : std::nullopt;
+}
+
+}  // namespace
+
+NetworkMetadata SystemConfigurationReader::read() {
+  LiveSystemConfigurationSource source;
+  return read(source);
+}
+
+NetworkMetadata SystemConfigurationReader::read(SystemConfigurationSource& source) {
+  NetworkMetadata metadata;
+  for (netprefs::NetworkInterfaceInfo& info : source.copyAllInterfaces()) {
+    if (!info.bsdName) continue;
+    const std::string name = *info.bsdName;
+    metadata.interfaces.insert_or_assign(
+        name, InterfaceMetadata{name, std::move(info.displayName), std::move(info.interfaceType),
+                                std::move(info.hardwareAddress)});
+  }
+  metadata.services = readServices(source);
+
+  const auto store = source.openDynamicStore(kClientName);
+  if (!store) return metadata;
+  std::set<std::string> configured;
+  for (const NetworkService& service : metadata.services) configured.insert(service.id);
+  for (NetworkService& transient : transientServices(*store)) {
+    if (!configured.contains(transient.id)) metadata.services.push_back(std::move(transient));
+  }
+  attachTunnels(metadata.services, *store);
+  metadata.primaryIPv4Interface = primaryInterface(*store, "State:/Network/Global/IPv4");
+  metadata.primaryIPv6Interface = primaryInterface(*store, "State:/Network/Global/IPv6");
+  return metadata;
+}
+
+}  // namespace bcn
