@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "daemon/service_configurator.h"
 #include "platform/main_bundle.h"
 #include "protocol/admin_constants.h"
 
@@ -12,8 +13,9 @@ const std::string& daemonVersion() {
   return version;
 }
 
-AdminDaemon::AdminDaemon(PairingStore store, AuthorizationServices& authorization, Log& log)
-    : authorization_(authorization), log_(log), store_(std::move(store)) {}
+AdminDaemon::AdminDaemon(PairingStore store, AuthorizationServices& authorization, Log& log,
+                         netprefs::PreferencesLocation preferences)
+    : authorization_(authorization), log_(log), preferences_(std::move(preferences)), store_(std::move(store)) {}
 
 bool AdminDaemon::isPaired(std::string_view token, std::uint32_t uid) {
   std::lock_guard guard(lock_);
@@ -23,6 +25,17 @@ bool AdminDaemon::isPaired(std::string_view token, std::uint32_t uid) {
 std::expected<void, PlatformError> AdminDaemon::unpair(std::string_view token, std::uint32_t uid) {
   std::lock_guard guard(lock_);
   return store_.unpair(token, uid);
+}
+
+std::expected<void, PlatformError> AdminDaemon::setServiceEnabled(std::string_view serviceID, bool enabled,
+                                                                 std::string_view token, std::uint32_t uid) {
+  if (!isPaired(token, uid)) return std::unexpected(toPlatformError(AdminError::notPaired));
+  if (auto switched = ServiceConfigurator::setEnabled(serviceID, enabled, preferences_); !switched) {
+    return std::unexpected(toPlatformError(switched.error()));
+  }
+  log_.info("uid " + std::to_string(uid) + " set service " + std::string(serviceID) +
+            " enabled=" + (enabled ? "true" : "false"));
+  return {};
 }
 
 std::expected<void, AdminError> AdminDaemon::verifyPairRight(std::span<const std::uint8_t> authorization,

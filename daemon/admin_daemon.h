@@ -16,6 +16,8 @@
 // before the lock is taken.
 //
 // Lifetimes: the authorization service and the log must outlive the daemon.
+// Service switches act on the network preferences at the location given at
+// construction (the system's by default).
 #pragma once
 
 #include <cstdint>
@@ -32,6 +34,7 @@
 #include "platform/date.h"
 #include "platform/error.h"
 #include "platform/log/log.h"
+#include "platform/netprefs/network_preferences.h"
 #include "platform/plist.h"
 #include "protocol/admin_error.h"
 
@@ -58,7 +61,8 @@ class AdminDaemon {
     PairingReply waiter;  // empty until the opening session waits
   };
 
-  AdminDaemon(PairingStore store, AuthorizationServices& authorization, Log& log);
+  AdminDaemon(PairingStore store, AuthorizationServices& authorization, Log& log,
+              netprefs::PreferencesLocation preferences = netprefs::PreferencesLocation::systemDefault());
   AdminDaemon(const AdminDaemon&) = delete;
   AdminDaemon& operator=(const AdminDaemon&) = delete;
 
@@ -69,6 +73,14 @@ class AdminDaemon {
   // of another user, is not an error: nothing is removed and the file is
   // rewritten unchanged. Fails only when the file cannot be saved.
   std::expected<void, PlatformError> unpair(std::string_view token, std::uint32_t uid);
+
+  // Switches a network service for a paired app. The token is checked under
+  // the lock; the preferences work runs outside it, waiting for the
+  // machine-wide preferences lock. Errors: notPaired (the preferences are
+  // not touched), unknownService (also for hidden services),
+  // configurationFailed.
+  std::expected<void, PlatformError> setServiceEnabled(std::string_view serviceID, bool enabled,
+                                                       std::string_view token, std::uint32_t uid);
 
   // Opens a request for `uid` owned by `session` and returns its identifier
   // (an upper-case UUID). Every older request of that user is dropped and
@@ -115,6 +127,7 @@ class AdminDaemon {
 
   AuthorizationServices& authorization_;
   Log& log_;
+  const netprefs::PreferencesLocation preferences_;
 
   std::mutex lock_;
   PairingStore store_;                   // guarded by lock_

@@ -67,7 +67,9 @@ struct DaemonFixture {
 
   DaemonFixture() {
     authorization.grant(kConsole, AdminConstants::pairRight);
-    daemon = std::make_unique<AdminDaemon>(PairingStore::load(storeOptionsFor(dir.path())), authorization, log);
+    // Never the machine's own preferences.
+    daemon = std::make_unique<AdminDaemon>(PairingStore::load(storeOptionsFor(dir.path())), authorization, log,
+                                           netprefs::PreferencesLocation::inDirectory(dir.path() / "netprefs"));
   }
 
   static std::vector<std::uint8_t> formFor(const ProcessIdentity& subject) {
