@@ -11,6 +11,7 @@
 #include "platform/ipc/testing/child_peer.h"
 #include "platform/ipc/testing/raw_peer.h"
 #include "platform/ipc/testing/test_service.h"
+#include "platform/subprocess.h"
 
 namespace bcn::ipc {
 namespace {
@@ -272,6 +273,42 @@ TEST(IpcServerChildren, ChildProcessIsServedAndItsDeathEndsTheSession) {
   EXPECT_EQ(service.record->peers[1].credentials.pid, holderPid);
   ASSERT_TRUE(service.record->peers[1].identity);
   EXPECT_EQ(service.record->peers[1].identity->pid, holderPid);
+}
+
+}  // namespace
+}  // namespace bcn::ipc
+
+namespace bcn::ipc {
+namespace {
+
+// The client example of docs/ipc.md, in another language, against a real
+// service: the wire format is what the document says.
+TEST(IpcWireFormat, PythonClientFromTheDocumentationWorks) {
+  if (::access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "needs python3";
+  testing::TestService service;
+  const std::string script = R"(
+import plistlib, socket, struct, sys
+s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+s.connect(sys.argv[1])
+body = plistlib.dumps({"sequence": 1, "selector": "statusWithToken:reply:",
+                       "arguments": {"token": "T"}}, fmt=plistlib.FMT_BINARY)
+s.sendall(struct.pack(">I", len(body)) + body)
+def read_exactly(n):
+    data = b""
+    while len(data) < n:
+        chunk = s.recv(n - len(data))
+        if not chunk: raise ConnectionError("closed by the daemon")
+        data += chunk
+    return data
+(length,) = struct.unpack(">I", read_exactly(4))
+print(plistlib.loads(read_exactly(length)))
+)";
+  bcn::testing::writeText(service.dir / "client.py", script);
+  auto result = runProcess({"/usr/bin/python3", (service.dir / "client.py").string(), service.path.string()});
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->exitCode, 0) << result->standardError;
+  EXPECT_NE(result->standardOutput.find("'sequence': 1"), std::string::npos) << result->standardOutput;
+  EXPECT_NE(result->standardOutput.find("'paired': True"), std::string::npos) << result->standardOutput;
 }
 
 }  // namespace

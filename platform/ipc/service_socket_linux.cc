@@ -68,8 +68,14 @@ std::optional<int> activatedSocket(std::string_view name) {
 }
 
 std::expected<int, PlatformError> bindServiceSocket(const std::filesystem::path& path) {
-  const std::filesystem::path temporary =
-      path.parent_path() / ("." + path.filename().string() + "." + std::to_string(::getpid()) + ".new");
+  // Built piece by piece: GCC 12 at -O3 misreports "." + std::string as an
+  // overlapping copy.
+  std::string temporaryName = ".";
+  temporaryName += path.filename().string();
+  temporaryName += '.';
+  temporaryName += std::to_string(::getpid());
+  temporaryName += ".new";
+  const std::filesystem::path temporary = path.parent_path() / temporaryName;
   auto address = addressOf(path);
   auto temporaryAddress = addressOf(temporary);
   if (!address || !temporaryAddress) {
