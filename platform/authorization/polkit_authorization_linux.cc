@@ -15,7 +15,7 @@ constexpr std::uint32_t kKnownFlags = AuthorizationFlags::interactionAllowed | A
 std::optional<AuthorizationNonce> randomNonce() {
   auto bytes = crypto::secureRandomBytes(AuthorizationNonce{}.size());
   if (!bytes) return std::nullopt;
-  AuthorizationNonce nonce;
+  AuthorizationNonce nonce{};
   std::copy(bytes->begin(), bytes->end(), nonce.begin());
   return nonce;
 }

@@ -1,0 +1,294 @@
+// Round trips of statusWithToken:reply: over our IPC layer beside the anchor
+// a Linux user would otherwise reach for: a D-Bus method call to a trivial
+// service on a private dbus-daemon, started by this program and measured in
+// the same run. Each load runs 1, 16 and 64 concurrent clients, each client
+// with its own connection calling synchronously in a loop.
+//
+// Usage: ipc_bench [--quick]   (--quick: shorter runs, for CI)
+#include <benchmark/benchmark.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <systemd/sd-bus.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/ipc/client.h"
+#include "platform/ipc/server.h"
+#include "platform/ipc/service_socket.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+struct Figures {
+  double callsPerSecond = 0;
+  double p50Microseconds = 0;
+  double p99Microseconds = 0;
+  long failures = 0;
+};
+
+Figures summarise(std::vector<double> all, std::chrono::milliseconds duration, Figures f);
+
+// Runs `clients` threads, each calling `roundTrip` of its own connection
+// until `duration` has passed, and summarises the latencies.
+template <typename MakeConnection>
+Figures measure(int clients, std::chrono::milliseconds duration, MakeConnection makeConnection) {
+  std::vector<std::vector<double>> latencies(clients);
+  std::atomic<long> failures{0};
+  std::atomic<int> ready{0};
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  Clock::time_point start, end;
+  for (int c = 0; c < clients; ++c) {
+    threads.emplace_back([&, c] {
+      auto roundTrip = makeConnection();
+      for (int i = 0; i < 20; ++i) roundTrip();  // warm up
+      ++ready;
+      while (!go) std::this_thread::yield();
+      auto& mine = latencies[c];
+      mine.reserve(1 << 16);
+      for (;;) {
+        auto t0 = Clock::now();
+        if (t0 >= end) break;
+        if (!roundTrip()) ++failures;
+        mine.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+      }
+    });
+  }
+  while (ready < clients) std::this_thread::sleep_for(1ms);
+  start = Clock::now();
+  end = start + duration;
+  go = true;
+  for (auto& t : threads) t.join();
+  std::vector<double> all;
+  for (auto& l : latencies) all.insert(all.end(), l.begin(), l.end());
+  Figures f;
+  f.failures = failures;
+  return summarise(std::move(all), duration, f);
+}
+
+Figures summarise(std::vector<double> all, std::chrono::milliseconds duration, Figures f) {
+  std::sort(all.begin(), all.end());
+  if (all.empty()) return f;
+  f.callsPerSecond = static_cast<double>(all.size()) / std::chrono::duration<double>(duration).count();
+  f.p50Microseconds = all[all.size() / 2];
+  f.p99Microseconds = all[std::min(all.size() - 1, all.size() * 99 / 100)];
+  return f;
+}
+
+// The same for our client used asynchronously, as the daemon's clients use
+// it: each completion, on the client's I/O thread, records its latency and
+// sends the client's next call. Still one call in flight per client.
+Figures measureChained(int clients, std::chrono::milliseconds duration, const std::string& socketPath) {
+  struct Chain {
+    std::unique_ptr<bcn::ipc::Client> client;
+    std::vector<double> latencies;
+    Clock::time_point sent;
+    std::promise<void> done;
+    long failures = 0;
+  };
+  std::vector<std::unique_ptr<Chain>> chains;
+  for (int c = 0; c < clients; ++c) {
+    auto chain = std::make_unique<Chain>();
+    chain->client = std::move(*bcn::ipc::Client::connect(socketPath));
+    for (int i = 0; i < 20; ++i) (void)chain->client->callSync("statusWithToken:reply:", {}, 5s);
+    chain->latencies.reserve(1 << 16);
+    chains.push_back(std::move(chain));
+  }
+  const Clock::time_point end = Clock::now() + duration;
+  std::function<void(Chain*)> next = [&](Chain* chain) {
+    chain->sent = Clock::now();
+    if (chain->sent >= end) {
+      chain->done.set_value();
+      return;
+    }
+    chain->client->call("statusWithToken:reply:", {}, [&, chain](bcn::ipc::Client::Result r) {
+      chain->latencies.push_back(std::chrono::duration<double, std::micro>(Clock::now() - chain->sent).count());
+      if (!r || r->error) ++chain->failures;
+      next(chain);
+    });
+  };
+  for (auto& chain : chains) next(chain.get());
+  std::vector<double> all;
+  Figures f;
+  for (auto& chain : chains) {
+    chain->done.get_future().wait();
+    all.insert(all.end(), chain->latencies.begin(), chain->latencies.end());
+    f.failures += chain->failures;
+  }
+  return summarise(std::move(all), duration, f);
+}
+
+// --- our IPC: the status method of the app service, answered the way the
+// daemon answers an unpaired caller.
+class StatusSession final : public bcn::ipc::Session {
+ public:
+  void handleCall(const bcn::MethodSpec&, const bcn::PlistDictionary& arguments, bcn::ipc::Reply reply) override {
+    reply(bcn::PlistDictionary{{"status", bcn::PlistDictionary{{"version", "0.1.0"},
+                                                               {"protocol", 1},
+                                                               {"paired", arguments.find("token") != nullptr}}}});
+  }
+};
+
+// --- D-Bus: the same answer as a{sv} from a single-threaded sd-bus service.
+int dbusStatus(sd_bus_message* message, void*, sd_bus_error*) {
+  const char* token = nullptr;
+  if (sd_bus_message_read(message, "s", &token) < 0) return -EINVAL;
+  sd_bus_message* reply = nullptr;
+  if (sd_bus_message_new_method_return(message, &reply) < 0) return -ENOMEM;
+  sd_bus_message_open_container(reply, 'a', "{sv}");
+  sd_bus_message_append(reply, "{sv}", "version", "s", "0.1.0");
+  sd_bus_message_append(reply, "{sv}", "protocol", "x", int64_t{1});
+  sd_bus_message_append(reply, "{sv}", "paired", "b", 0);
+  sd_bus_message_close_container(reply);
+  int r = sd_bus_send(nullptr, reply, nullptr);
+  sd_bus_message_unref(reply);
+  return r < 0 ? r : 1;
+}
+
+const sd_bus_vtable kVtable[] = {
+    SD_BUS_VTABLE_START(0),
+    SD_BUS_METHOD("Status", "s", "a{sv}", dbusStatus, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_VTABLE_END,
+};
+
+sd_bus* openBus(const std::string& address) {
+  sd_bus* bus = nullptr;
+  if (sd_bus_new(&bus) < 0) return nullptr;
+  sd_bus_set_address(bus, address.c_str());
+  sd_bus_set_bus_client(bus, 1);
+  if (sd_bus_start(bus) < 0) {
+    sd_bus_unref(bus);
+    return nullptr;
+  }
+  return bus;
+}
+
+struct DbusDaemon {
+  pid_t pid = -1;
+  std::string address;
+
+  bool start() {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) return false;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+    char a0[] = "dbus-daemon", a1[] = "--session", a2[] = "--nofork", a3[] = "--print-address";
+    char* argv[] = {a0, a1, a2, a3, nullptr};
+    int r = ::posix_spawnp(&pid, "dbus-daemon", &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeFds[1]);
+    if (r != 0) return false;
+    char c;
+    while (::read(pipeFds[0], &c, 1) == 1 && c != '\n') address.push_back(c);
+    ::close(pipeFds[0]);
+    return !address.empty();
+  }
+  ~DbusDaemon() {
+    if (pid > 0) {
+      ::kill(pid, SIGTERM);
+      ::waitpid(pid, nullptr, 0);
+    }
+  }
+};
+
+void print(const char* name, int clients, const Figures& f) {
+  std::printf("%-8s %3d clients: %9.0f calls/s  p50 %7.1f us  p99 %7.1f us%s\n", name, clients, f.callsPerSecond,
+              f.p50Microseconds, f.p99Microseconds, f.failures ? "  (FAILURES)" : "");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+  const auto duration = quick ? 300ms : 2000ms;
+
+  // Our service.
+  char dirTemplate[] = "/tmp/ipc-bench-XXXXXX";
+  const std::string dir = ::mkdtemp(dirTemplate);
+  const std::string socketPath = dir + "/service";
+  bcn::ipc::Server server;
+  auto fd = bcn::ipc::bindServiceSocket(socketPath);
+  if (!fd) return std::fprintf(stderr, "bind: %s\n", fd.error().description.c_str()), 1;
+  bcn::ipc::Service service;
+  service.protocol = &bcn::adminAppProtocol();
+  service.makeSession = [](const bcn::ipc::Peer&) { return std::make_shared<StatusSession>(); };
+  if (!server.serve(*fd, std::move(service))) return 1;
+
+  // The anchor: a private bus and a trivial service on it.
+  DbusDaemon daemon;
+  if (!daemon.start()) return std::fprintf(stderr, "cannot start dbus-daemon\n"), 1;
+  sd_bus* serviceBus = openBus(daemon.address);
+  if (!serviceBus || sd_bus_add_object_vtable(serviceBus, nullptr, "/bench", "com.quillbank.Bench", kVtable,
+                                              nullptr) < 0 ||
+      sd_bus_request_name(serviceBus, "com.quillbank.Bench", 0) < 0) {
+    return std::fprintf(stderr, "cannot set up the D-Bus service\n"), 1;
+  }
+  std::atomic<bool> stopBus{false};
+  std::thread busThread([&] {
+    while (!stopBus) {
+      int r = sd_bus_process(serviceBus, nullptr);
+      if (r == 0) sd_bus_wait(serviceBus, 50'000);
+    }
+  });
+
+  auto ipcConnection = [&] {
+    auto client = std::shared_ptr<bcn::ipc::Client>(std::move(*bcn::ipc::Client::connect(socketPath)));
+    return [client] {
+      auto r = client->callSync("statusWithToken:reply:", {}, 5s);
+      return r.has_value() && !r->error;
+    };
+  };
+  auto dbusConnection = [&] {
+    auto bus = std::shared_ptr<sd_bus>(openBus(daemon.address), sd_bus_unref);
+    return [bus] {
+      sd_bus_error error = SD_BUS_ERROR_NULL;
+      sd_bus_message* reply = nullptr;
+      int r = sd_bus_call_method(bus.get(), "com.quillbank.Bench", "/bench", "com.quillbank.Bench", "Status",
+                                 &error, &reply, "s", "");
+      sd_bus_error_free(&error);
+      sd_bus_message_unref(reply);
+      return r >= 0;
+    };
+  };
+
+  std::printf("statusWithToken:reply: round trips, %lld ms per load, %u cores\n",
+              static_cast<long long>(duration.count()), std::thread::hardware_concurrency());
+  for (int clients : {1, 16, 64}) {
+    Figures oursSync = measure(clients, duration, ipcConnection);
+    Figures ours = measureChained(clients, duration, socketPath);
+    Figures dbus = measure(clients, duration, dbusConnection);
+    print("ipc sync", clients, oursSync);
+    print("ipc", clients, ours);
+    print("d-bus", clients, dbus);
+    std::printf("       ratio: %.2fx D-Bus throughput, p99 %.2fx%s\n", ours.callsPerSecond / dbus.callsPerSecond,
+                ours.p99Microseconds / dbus.p99Microseconds,
+                clients == 16 ? (ours.callsPerSecond >= 3 * dbus.callsPerSecond && ours.p99Microseconds < 1000
+                                     ? "  [target met: >= 3x, p99 < 1 ms]"
+                                     : "  [target missed: >= 3x, p99 < 1 ms]")
+                              : "");
+  }
+
+  stopBus = true;
+  busThread.join();
+  sd_bus_flush_close_unref(serviceBus);
+  server.stop();
+  std::filesystem::remove_all(dir);
+  return 0;
+}

@@ -1,0 +1,157 @@
+#include "platform/ipc/connection.h"
+
+#include <unistd.h>
+
+#include "platform/ipc/ipc_errors.h"
+
+namespace bcn::ipc {
+
+struct Reply::State {
+  std::weak_ptr<Connection> connection;
+  std::uint64_t sequence = 0;
+  std::atomic<bool> used{false};
+};
+
+void Reply::operator()(ReplyValues reply) const {
+  if (!state_ || state_->used.exchange(true)) return;
+  auto connection = state_->connection.lock();
+  if (!connection) return;
+  auto frame = replyFrame({state_->sequence, std::move(reply)});
+  // The caller still gets an answer when the values cannot travel.
+  if (!frame) frame = replyFrame({state_->sequence, {{}, replyNotEncodable()}});
+  if (frame) connection->send(std::move(*frame));
+}
+
+bool Reply::answered() const { return state_ && state_->used.load(); }
+
+Connection::Connection(std::shared_ptr<asio::io_context> io, Socket socket,
+                       std::shared_ptr<const ServiceState> service, std::shared_ptr<ConnectionSet> set,
+                       PeerCredentials credentials, int pidfd)
+    : io_(std::move(io)),
+      socket_(std::move(socket)),
+      service_(std::move(service)),
+      set_(std::move(set)),
+      peer_{credentials, pidfd, std::nullopt},
+      readBuffer_(64 * 1024) {}
+
+Connection::~Connection() {
+  if (peer_.pidfd >= 0) ::close(peer_.pidfd);
+}
+
+void Connection::start() {
+  asio::post(socket_.get_executor(), [self = shared_from_this()] { self->begin(); });
+}
+
+void Connection::close() {
+  asio::post(socket_.get_executor(), [self = shared_from_this()] { self->closeNow(); });
+}
+
+void Connection::send(std::vector<std::uint8_t> frame) {
+  // Runs at once when the reply comes from the connection's own strand (the
+  // common case), saving a trip through the queue.
+  asio::dispatch(socket_.get_executor(), [self = shared_from_this(), frame = std::move(frame)]() mutable {
+    if (self->closed_) return;
+    self->queuedBytes_ += frame.size();
+    self->outbox_.push_back(std::move(frame));
+    self->writeMore();
+  });
+}
+
+void Connection::begin() {
+  if (closed_) return;
+  peer_.identity = readPeerIdentity(peer_.credentials.pid, peer_.pidfd);
+  session_ = service_->makeSession(peer_);
+  if (!session_) {
+    closeNow();
+    return;
+  }
+  if (service_->requirement) {
+    auto identity = service_->identities->identityOf(peer_.credentials.pid, peer_.pidfd, peer_.identity);
+    if (!identity || !service_->requirement->isSatisfiedBy(*identity)) {
+      closeNow();
+      return;
+    }
+  }
+  readMore();
+}
+
+void Connection::readMore() {
+  if (closed_ || reading_ || queuedBytes_ >= kPauseReadingAt) return;
+  reading_ = true;
+  socket_.async_read_some(asio::buffer(readBuffer_),
+                          [self = shared_from_this()](const asio::error_code& error, std::size_t length) {
+                            self->onRead(error, length);
+                          });
+}
+
+void Connection::onRead(const asio::error_code& error, std::size_t length) {
+  reading_ = false;
+  if (closed_) return;
+  if (error) {
+    closeNow();
+    return;
+  }
+  reader_.append(std::span(readBuffer_).first(length));
+  for (;;) {
+    auto frame = reader_.next();
+    if (!frame) {
+      closeNow();
+      return;
+    }
+    if (!*frame) break;
+    if (!dispatch(**frame)) return;
+  }
+  readMore();
+}
+
+bool Connection::dispatch(const std::vector<std::uint8_t>& payload) {
+  auto call = decodeCall(payload);
+  const MethodSpec* method = call ? checkCall(*service_->protocol, *call) : nullptr;
+  if (method == nullptr) {
+    closeNow();
+    return false;
+  }
+  auto state = std::make_shared<Reply::State>();
+  state->connection = weak_from_this();
+  state->sequence = call->sequence;
+  session_->handleCall(*method, call->arguments, Reply(std::move(state)));
+  return !closed_;
+}
+
+void Connection::writeMore() {
+  if (closed_ || writing_ || outbox_.empty()) return;
+  writing_ = true;
+  // Everything queued goes out in one gathered write.
+  inFlight_.assign(std::make_move_iterator(outbox_.begin()), std::make_move_iterator(outbox_.end()));
+  outbox_.clear();
+  std::vector<asio::const_buffer> buffers;
+  buffers.reserve(inFlight_.size());
+  for (const auto& frame : inFlight_) buffers.push_back(asio::buffer(frame));
+  asio::async_write(socket_, buffers, [self = shared_from_this()](const asio::error_code& error, std::size_t) {
+    self->writing_ = false;
+    for (const auto& frame : self->inFlight_) self->queuedBytes_ -= frame.size();
+    self->inFlight_.clear();
+    if (error) {
+      self->closeNow();
+      return;
+    }
+    if (self->queuedBytes_ < kResumeReadingAt) self->readMore();
+    self->writeMore();
+  });
+}
+
+void Connection::closeNow() {
+  if (closed_) return;
+  closed_ = true;
+  asio::error_code ignored;
+  socket_.shutdown(Socket::shutdown_both, ignored);
+  socket_.close(ignored);
+  outbox_.clear();
+  {
+    std::lock_guard guard(set_->mutex);
+    set_->open.erase(this);
+  }
+  if (auto session = std::move(session_); session && service_->ended) service_->ended(session);
+}
+
+}  // namespace bcn::ipc

@@ -1,0 +1,128 @@
+#include "platform/ipc/message.h"
+
+#include "platform/ipc/frame.h"
+
+namespace bcn::ipc {
+namespace {
+
+constexpr std::string_view kSequence = "sequence";
+constexpr std::string_view kSelector = "selector";
+constexpr std::string_view kArguments = "arguments";
+constexpr std::string_view kValues = "values";
+constexpr std::string_view kError = "error";
+
+std::expected<std::vector<std::uint8_t>, PlatformError> frameOf(const PlistDictionary& message) {
+  auto payload = encodeBinaryPlist(PlistValue(message));
+  if (!payload) return std::unexpected(payload.error());
+  if (payload->size() > kMaxFrameBytes) {
+    return std::unexpected(PlatformError::fromErrno(EMSGSIZE, "encode IPC message"));
+  }
+  return encodeFrame(*payload);
+}
+
+std::expected<PlistDictionary, PlatformError> messageDictionary(std::span<const std::uint8_t> payload) {
+  auto decoded = decodePlist(payload);
+  if (!decoded) return std::unexpected(decoded.error());
+  const PlistDictionary* dictionary = decoded->dictionary();
+  if (dictionary == nullptr) return std::unexpected(PlatformError::corruptData("IPC message is not a dictionary"));
+  return *dictionary;
+}
+
+std::expected<std::uint64_t, PlatformError> sequenceOf(const PlistDictionary& message) {
+  const PlistValue* value = message.find(kSequence);
+  auto sequence = value ? value->uint64() : std::nullopt;
+  if (!sequence) return std::unexpected(PlatformError::corruptData("IPC message lacks an unsigned sequence number"));
+  return *sequence;
+}
+
+// Every slot named in `values` exists and accepts its value, and every
+// required slot is filled. Error slots never appear among plain values.
+bool fits(std::span<const WireSlot> slots, const PlistDictionary& values) {
+  for (const auto& [name, value] : values) {
+    bool known = false;
+    for (const WireSlot& slot : slots) {
+      if (slot.name == name) {
+        if (!slot.accepts(&value)) return false;
+        known = true;
+      }
+    }
+    if (!known) return false;
+  }
+  for (const WireSlot& slot : slots) {
+    if (slot.kind == WireKind::error) continue;
+    if (values.find(slot.name) == nullptr && !slot.accepts(nullptr)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+PlistDictionary errorDictionary(const PlatformError& error) {
+  return {{"domain", error.domain}, {"code", error.code}, {"description", error.description}};
+}
+
+std::optional<PlatformError> errorFromDictionary(const PlistDictionary& dictionary) {
+  const PlistValue* domain = dictionary.find("domain");
+  const PlistValue* code = dictionary.find("code");
+  const PlistValue* description = dictionary.find("description");
+  if (!domain || !domain->text() || !code || !code->int64() || !description || !description->text()) {
+    return std::nullopt;
+  }
+  return PlatformError{*domain->text(), *code->int64(), *description->text()};
+}
+
+std::expected<std::vector<std::uint8_t>, PlatformError> callFrame(const CallMessage& call) {
+  return frameOf({{std::string(kSequence), call.sequence},
+                  {std::string(kSelector), call.selector},
+                  {std::string(kArguments), call.arguments}});
+}
+
+std::expected<std::vector<std::uint8_t>, PlatformError> replyFrame(const ReplyMessage& reply) {
+  PlistDictionary message{{std::string(kSequence), reply.sequence},
+                          {std::string(kValues), reply.reply.values}};
+  if (reply.reply.error) message.set(std::string(kError), errorDictionary(*reply.reply.error));
+  return frameOf(message);
+}
+
+std::expected<CallMessage, PlatformError> decodeCall(std::span<const std::uint8_t> payload) {
+  auto message = messageDictionary(payload);
+  if (!message) return std::unexpected(message.error());
+  auto sequence = sequenceOf(*message);
+  if (!sequence) return std::unexpected(sequence.error());
+  const PlistValue* selector = message->find(kSelector);
+  const PlistValue* arguments = message->find(kArguments);
+  if (!selector || !selector->text()) return std::unexpected(PlatformError::corruptData("IPC call lacks a selector"));
+  if (!arguments || !arguments->dictionary()) {
+    return std::unexpected(PlatformError::corruptData("IPC call lacks an argument dictionary"));
+  }
+  return CallMessage{*sequence, *selector->text(), *arguments->dictionary()};
+}
+
+std::expected<ReplyMessage, PlatformError> decodeReply(std::span<const std::uint8_t> payload) {
+  auto message = messageDictionary(payload);
+  if (!message) return std::unexpected(message.error());
+  auto sequence = sequenceOf(*message);
+  if (!sequence) return std::unexpected(sequence.error());
+  const PlistValue* values = message->find(kValues);
+  if (!values || !values->dictionary()) {
+    return std::unexpected(PlatformError::corruptData("IPC reply lacks a value dictionary"));
+  }
+  ReplyMessage reply{*sequence, {*values->dictionary(), std::nullopt}};
+  if (const PlistValue* error = message->find(kError)) {
+    reply.reply.error = error->dictionary() ? errorFromDictionary(*error->dictionary()) : std::nullopt;
+    if (!reply.reply.error) return std::unexpected(PlatformError::corruptData("IPC reply has a malformed error"));
+  }
+  return reply;
+}
+
+const MethodSpec* checkCall(const ServiceProtocol& protocol, const CallMessage& call) {
+  const MethodSpec* method = protocol.find(call.selector);
+  if (method == nullptr || !fits(method->arguments, call.arguments)) return nullptr;
+  return method;
+}
+
+bool replyFits(const MethodSpec& method, const ReplyValues& reply) {
+  return reply.error.has_value() || fits(method.reply, reply.values);
+}
+
+}  // namespace bcn::ipc

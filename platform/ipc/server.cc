@@ -1,0 +1,161 @@
+#include "platform/ipc/server.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "platform/ipc/connection.h"
+
+namespace bcn::ipc {
+namespace {
+
+using Acceptor = asio::local::stream_protocol::acceptor;
+
+// One listening socket and its accept loop, on a strand of its own.
+class Listener : public std::enable_shared_from_this<Listener> {
+ public:
+  Listener(std::shared_ptr<asio::io_context> io, std::shared_ptr<const ServiceState> service,
+           std::shared_ptr<ConnectionSet> set)
+      : io_(io), acceptor_(asio::make_strand(*io)), retry_(acceptor_.get_executor()),
+        service_(std::move(service)), set_(std::move(set)) {}
+
+  std::expected<void, PlatformError> assign(int fd) {
+    asio::error_code error;
+    acceptor_.assign(asio::local::stream_protocol(), fd, error);
+    if (error) {
+      ::close(fd);
+      return std::unexpected(PlatformError::fromErrno(error.value(), "serve listening socket"));
+    }
+    return {};
+  }
+
+  void start() {
+    asio::post(acceptor_.get_executor(), [self = shared_from_this()] { self->acceptNext(); });
+  }
+
+  void close() {
+    asio::post(acceptor_.get_executor(), [self = shared_from_this()] {
+      asio::error_code ignored;
+      self->retry_.cancel();
+      self->acceptor_.close(ignored);
+    });
+  }
+
+ private:
+  void acceptNext() {
+    if (!acceptor_.is_open()) return;
+    acceptor_.async_accept(asio::make_strand(*io_), [self = shared_from_this()](const asio::error_code& error,
+                                                                               Connection::Socket socket) {
+      self->accepted(error, std::move(socket));
+    });
+  }
+
+  void accepted(const asio::error_code& error, Connection::Socket socket) {
+    if (error == asio::error::operation_aborted || !acceptor_.is_open()) return;
+    if (error) {
+      // Out of descriptors or memory: wait a moment instead of spinning.
+      retry_.expires_after(std::chrono::milliseconds(50));
+      retry_.async_wait([self = shared_from_this()](const asio::error_code& e) {
+        if (!e) self->acceptNext();
+      });
+      return;
+    }
+    const int fd = socket.native_handle();
+    auto credentials = readPeerCredentials(fd);
+    if (credentials) {
+      const int pidfd = readPeerPidfd(fd);
+      auto connection =
+          std::make_shared<Connection>(io_, std::move(socket), service_, set_, *credentials, pidfd);
+      std::lock_guard guard(set_->mutex);
+      if (!set_->stopping) {
+        set_->open.emplace(connection.get(), connection);
+        connection->start();
+      }
+    }
+    acceptNext();
+  }
+
+  std::shared_ptr<asio::io_context> io_;
+  Acceptor acceptor_;
+  asio::steady_timer retry_;
+  std::shared_ptr<const ServiceState> service_;
+  std::shared_ptr<ConnectionSet> set_;
+};
+
+}  // namespace
+
+struct Server::State {
+  std::shared_ptr<asio::io_context> io = std::make_shared<asio::io_context>();
+  std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work{io->get_executor()};
+  std::shared_ptr<ConnectionSet> connections = std::make_shared<ConnectionSet>();
+  std::mutex mutex;
+  std::vector<std::shared_ptr<Listener>> listeners;  // guarded by mutex
+  std::vector<std::thread> threads;
+  std::once_flag stopped;
+};
+
+std::size_t Server::defaultThreads() {
+  return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 2, 4);
+}
+
+Server::Server(std::size_t threads) : state_(std::make_shared<State>()) {
+  for (std::size_t i = 0; i < std::max<std::size_t>(threads, 1); ++i) {
+    state_->threads.emplace_back([io = state_->io] { io->run(); });
+  }
+}
+
+Server::~Server() { stop(); }
+
+std::expected<void, PlatformError> Server::serve(int listeningFd, Service service) {
+  auto state = std::make_shared<ServiceState>();
+  state->protocol = service.protocol;
+  state->makeSession = std::move(service.makeSession);
+  state->ended = std::move(service.ended);
+  if (service.requirement) {
+    auto requirement = CodeRequirement::parse(service.requirement->text);
+    if (!requirement || !service.requirement->identities) {
+      ::close(listeningFd);
+      if (!requirement) return std::unexpected(requirement.error());
+      return std::unexpected(PlatformError::fromErrno(EINVAL, "serve without a code-identity reader"));
+    }
+    state->requirement = std::move(*requirement);
+    state->identities = service.requirement->identities;
+  }
+  auto listener = std::make_shared<Listener>(state_->io, std::move(state), state_->connections);
+  if (auto assigned = listener->assign(listeningFd); !assigned) return assigned;
+  std::lock_guard guard(state_->mutex);
+  {
+    std::lock_guard setGuard(state_->connections->mutex);
+    if (state_->connections->stopping) {
+      return std::unexpected(PlatformError::fromErrno(ESHUTDOWN, "serve on a stopped server"));
+    }
+  }
+  state_->listeners.push_back(listener);
+  listener->start();
+  return {};
+}
+
+void Server::stop() {
+  std::call_once(state_->stopped, [this] {
+    std::vector<std::weak_ptr<Connection>> open;
+    {
+      std::lock_guard guard(state_->connections->mutex);
+      state_->connections->stopping = true;
+      for (const auto& [key, connection] : state_->connections->open) open.push_back(connection);
+    }
+    {
+      std::lock_guard guard(state_->mutex);
+      for (const auto& listener : state_->listeners) listener->close();
+    }
+    for (const auto& weak : open) {
+      if (auto connection = weak.lock()) connection->close();
+    }
+    // run() returns once the closes and the operations they cancel are done.
+    state_->work.reset();
+    for (auto& thread : state_->threads) thread.join();
+  });
+}
+
+}  // namespace bcn::ipc
