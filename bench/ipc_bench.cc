@@ -26,6 +26,7 @@
 #include "platform/ipc/client.h"
 #include "platform/ipc/server.h"
 #include "platform/ipc/service_socket.h"
+#include "protocol/admin_methods.h"
 
 extern char** environ;
 
@@ -138,9 +139,9 @@ Figures measureChained(int clients, std::chrono::milliseconds duration, const st
 class StatusSession final : public bcn::ipc::Session {
  public:
   void handleCall(const bcn::MethodSpec&, const bcn::PlistDictionary& arguments, bcn::ipc::Reply reply) override {
-    reply(bcn::PlistDictionary{{"status", bcn::PlistDictionary{{"version", "0.1.0"},
-                                                               {"protocol", 1},
-                                                               {"paired", arguments.find("token") != nullptr}}}});
+    reply(bcn::PlistDictionary{
+        {"status",
+         bcn::PlistDictionary{{"version", "0.1.0"}, {"protocol", 1}, {"paired", arguments.find("token") != nullptr}}}});
   }
 };
 
@@ -235,8 +236,8 @@ int main(int argc, char** argv) {
   DbusDaemon daemon;
   if (!daemon.start()) return std::fprintf(stderr, "cannot start dbus-daemon\n"), 1;
   sd_bus* serviceBus = openBus(daemon.address);
-  if (!serviceBus || sd_bus_add_object_vtable(serviceBus, nullptr, "/bench", "com.quillbank.Bench", kVtable,
-                                              nullptr) < 0 ||
+  if (!serviceBus ||
+      sd_bus_add_object_vtable(serviceBus, nullptr, "/bench", "com.quillbank.Bench", kVtable, nullptr) < 0 ||
       sd_bus_request_name(serviceBus, "com.quillbank.Bench", 0) < 0) {
     return std::fprintf(stderr, "cannot set up the D-Bus service\n"), 1;
   }
@@ -260,8 +261,8 @@ int main(int argc, char** argv) {
     return [bus] {
       sd_bus_error error = SD_BUS_ERROR_NULL;
       sd_bus_message* reply = nullptr;
-      int r = sd_bus_call_method(bus.get(), "com.quillbank.Bench", "/bench", "com.quillbank.Bench", "Status",
-                                 &error, &reply, "s", "");
+      int r = sd_bus_call_method(bus.get(), "com.quillbank.Bench", "/bench", "com.quillbank.Bench", "Status", &error,
+                                 &reply, "s", "");
       sd_bus_error_free(&error);
       sd_bus_message_unref(reply);
       return r >= 0;

@@ -1,55 +1,12 @@
-// The two services of the daemon written as data: for each method its
-// selector, its arguments and the values of its reply, with their kinds.
+// The daemon's two services written as data (see platform/ipc/method_table.h).
 // The IPC layer checks incoming calls against these tables, and clients
 // build calls from them, so the daemon and every client share one
 // definition. Immutable static data; thread-safe.
 #pragma once
 
-#include <span>
-#include <string_view>
-
-#include "platform/plist.h"
+#include "platform/ipc/method_table.h"
 
 namespace bcn {
-
-// What may travel in one argument or reply slot.
-enum class WireKind {
-  text,
-  boolean,
-  integer,
-  data,
-  date,
-  dictionary,
-  array,
-  error,  // a PlatformError: {domain, code, description}
-};
-
-struct WireSlot {
-  std::string_view name;
-  WireKind kind;
-  bool optional = false;  // the slot may be absent
-
-  // Whether `value` (nullptr = absent) may fill this slot. Error slots are
-  // carried by the IPC layer, not as plain values, and accept only absence.
-  bool accepts(const PlistValue* value) const;
-};
-
-struct MethodSpec {
-  std::string_view selector;
-  std::span<const WireSlot> arguments;
-  std::span<const WireSlot> reply;
-  // The daemon may hold the reply open (the pairing wait) instead of
-  // answering at once.
-  bool replyMayBeHeld = false;
-};
-
-struct ServiceProtocol {
-  std::string_view name;
-  std::span<const MethodSpec> methods;
-
-  // The method with this selector, or nullptr.
-  const MethodSpec* find(std::string_view selector) const;
-};
 
 // Served on AdminConstants::appServiceName(); peer: the menu-bar app.
 const ServiceProtocol& adminAppProtocol();

@@ -18,7 +18,7 @@
 
 #include "platform/error.h"
 #include "platform/plist.h"
-#include "protocol/admin_methods.h"
+#include "platform/ipc/method_table.h"
 
 namespace bcn::ipc {
 

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "platform/ipc/frame.h"
+#include "protocol/admin_methods.h"
 
 namespace bcn::ipc {
 namespace {
@@ -64,7 +65,8 @@ TEST(IpcMessages, MalformedMessagesAreRefused) {
 }
 
 TEST(IpcMessages, TruncatedAndFlippedCallsNeverCrash) {
-  auto frame = callFrame({3, "setServiceEnabledWithServiceID:enabled:token:reply:",
+  auto frame = callFrame({3,
+                          "setServiceEnabledWithServiceID:enabled:token:reply:",
                           {{"serviceID", "S"}, {"enabled", true}, {"token", "T"}}});
   ASSERT_TRUE(frame);
   const auto payload = payloadOf(*frame);
@@ -83,7 +85,8 @@ TEST(IpcMessages, TruncatedAndFlippedCallsNeverCrash) {
 }
 
 TEST(IpcMessages, OversizedAndUnencodableMessagesFailToEncode) {
-  auto big = callFrame({1, "approvePairingWithRequestID:authorization:reply:",
+  auto big = callFrame({1,
+                        "approvePairingWithRequestID:authorization:reply:",
                         {{"requestID", "R"}, {"authorization", PlistData(kMaxFrameBytes, 1)}}});
   ASSERT_FALSE(big);
   EXPECT_EQ(big.error().code, EMSGSIZE);

@@ -1,13 +1,14 @@
 // The code requirement on a service, end to end: a real peer process whose
 // executable is (or is not) recorded in a registry.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include "platform/codesign/code_identity_registry.h"
 #include "platform/ipc/testing/child_peer.h"
 #include "platform/ipc/testing/test_service.h"
 #include "protocol/admin_constants.h"
+#include "protocol/admin_methods.h"
 
 namespace bcn::ipc {
 namespace {

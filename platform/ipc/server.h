@@ -32,7 +32,7 @@
 #include "platform/error.h"
 #include "platform/ipc/message.h"
 #include "platform/ipc/peer.h"
-#include "protocol/admin_methods.h"
+#include "platform/ipc/method_table.h"
 
 namespace bcn::ipc {
 

@@ -12,6 +12,7 @@
 #include "platform/ipc/testing/raw_peer.h"
 #include "platform/ipc/testing/test_service.h"
 #include "platform/subprocess.h"
+#include "protocol/admin_methods.h"
 
 namespace bcn::ipc {
 namespace {
@@ -62,8 +63,8 @@ TEST(IpcServer, CallsOfOneConnectionRunOneAtATimeInOrder) {
   ASSERT_TRUE(client);
   std::mutex mutex;
   std::vector<std::string> answered;
-  const std::vector<std::string> selectors = {"statusWithToken:reply:", "beginPairingWithReply:",
-                                              "tunnelOwnersWithReply:", "unpairWithToken:reply:"};
+  const std::vector<std::string> selectors = {
+      "statusWithToken:reply:", "beginPairingWithReply:", "tunnelOwnersWithReply:", "unpairWithToken:reply:"};
   for (int round = 0; round < 5; ++round) {
     for (const auto& selector : selectors) {
       PlistDictionary arguments;

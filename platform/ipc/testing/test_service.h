@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/admin_methods.h"
 #include "platform/ipc/server.h"
 #include "platform/ipc/service_socket.h"
 #include "platform/testing/test_support.h"
