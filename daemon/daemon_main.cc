@@ -1,0 +1,75 @@
+// beaconbar-admind: the admin daemon. Runs as root, started by systemd on
+// the first connection to either of its sockets (or by hand, binding them
+// itself). No options, no configuration file: STATE_DIRECTORY,
+// RUNTIME_DIRECTORY and CONFIGURATION_DIRECTORY (set by systemd) say where
+// the pairing file, the sockets and the code-identity registry are.
+//
+// There is no orderly shutdown: SIGTERM or SIGINT ends the process at once.
+// Every file it writes is replaced atomically, so that loses nothing but
+// the open pairing requests, which are never kept.
+#include <signal.h>
+#include <unistd.h>
+
+#include <asio/thread_pool.hpp>
+#include <cstdio>
+#include <memory>
+
+#include "daemon/admin_daemon.h"
+#include "daemon/listener.h"
+#include "daemon/sessions.h"
+#include "platform/authorization/polkit_authorization.h"
+#include "platform/codesign/code_identity_registry.h"
+#include "platform/log/log.h"
+#include "protocol/admin_constants.h"
+#include "protocol/admin_methods.h"
+
+namespace {
+
+// Calls that may block (polkit, the preferences lock, /proc walks) run
+// here, so they never hold up the IPC threads.
+constexpr std::size_t kWorkerThreads = 8;
+
+}  // namespace
+
+int main() {
+  using namespace bcn;
+  // Blocked before any thread starts, so that only sigwait below sees them.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  SystemLog log(std::string(AdminConstants::daemonIdentifier), "daemon");
+  PolkitAuthorizationServices polkit;
+  AdminDaemon daemon(PairingStore::load({.directory = PairingStore::defaultDirectory()}), polkit, log);
+  const std::string appRequirement = AdminConstants::appRequirement(AdminConstants::teamID());
+  const std::string adminRequirement = AdminConstants::adminAppRequirement(AdminConstants::teamID());
+
+  asio::thread_pool workers(kWorkerThreads);
+  ipc::Server server;
+  auto identities = std::make_shared<const CodeIdentityReader>(defaultRegistryPath());
+
+  Listener appListener(
+      AdminConstants::appServiceName(), appRequirement, adminAppProtocol(),
+      [&](const ipc::Peer& peer) { return std::make_shared<AppSession>(daemon, workers, peer); },
+      [](const std::shared_ptr<ipc::Session>& session) {
+        if (auto app = std::dynamic_pointer_cast<AppSession>(session)) app->end();
+      });
+  Listener controlListener(
+      AdminConstants::controlServiceName(), adminRequirement, adminControlProtocol(),
+      [&](const ipc::Peer& peer) { return std::make_shared<ControlSession>(daemon, workers, peer); },
+      [](const std::shared_ptr<ipc::Session>&) {});
+  for (Listener* listener : {&appListener, &controlListener}) {
+    if (auto started = listener->start(server, identities); !started) {
+      std::fprintf(stderr, "beaconbar-admind: cannot serve %s: %s\n", listener->serviceName().c_str(),
+                   started.error().description.c_str());
+      return 1;
+    }
+  }
+  log.info("admin daemon " + daemonVersion() + " listening");
+
+  int signal = 0;
+  sigwait(&stopSignals, &signal);
+  _exit(0);
+}

@@ -1,0 +1,126 @@
+#include "daemon/sessions.h"
+
+#include <string>
+#include <vector>
+
+#include "netcore/sysconfig/tunnel_owners.h"
+#include "protocol/admin_constants.h"
+#include "protocol/admin_keys.h"
+
+namespace bcn {
+namespace {
+
+std::atomic<SessionID> nextSessionIdentity{1};
+
+std::optional<std::string> textArgument(const PlistDictionary& arguments, std::string_view name) {
+  const PlistValue* value = arguments.find(name);
+  if (value == nullptr || value->text() == nullptr) return std::nullopt;
+  return *value->text();
+}
+
+std::vector<std::uint8_t> dataArgument(const PlistDictionary& arguments, std::string_view name) {
+  const PlistValue* value = arguments.find(name);
+  if (value == nullptr || value->data() == nullptr) return {};
+  return *value->data();
+}
+
+void answer(const ipc::Reply& reply, const std::expected<void, PlatformError>& result) {
+  if (result) {
+    reply(PlistDictionary{});
+  } else {
+    reply.fail(result.error());
+  }
+}
+
+void answerText(const ipc::Reply& reply, const std::expected<std::string, PlatformError>& result) {
+  if (result) {
+    reply(PlistDictionary{{"value", *result}});
+  } else {
+    reply.fail(result.error());
+  }
+}
+
+PlistDictionary statusBase() {
+  return PlistDictionary{{std::string(AdminStatusKey::version), daemonVersion()},
+                         {std::string(AdminStatusKey::protocolVersion), AdminConstants::protocolVersion}};
+}
+
+PlistArray tunnelOwnerList() {
+  PlistArray list;
+  for (const auto& [interface, owner] : TunnelOwners::scan()) {
+    list.emplace_back(PlistDictionary{{std::string(TunnelOwnerKey::interface), interface},
+                                      {std::string(TunnelOwnerKey::name), owner.name},
+                                      {std::string(TunnelOwnerKey::pid), owner.pid},
+                                      {std::string(TunnelOwnerKey::path), owner.path}});
+  }
+  return list;
+}
+
+}  // namespace
+
+AppSession::AppSession(AdminDaemon& daemon, asio::thread_pool& workers, const ipc::Peer& peer)
+    : daemon_(daemon), queue_(workers), uid_(peer.credentials.uid), identity_(nextSessionIdentity++) {}
+
+void AppSession::handleCall(const MethodSpec& method, const PlistDictionary& arguments, ipc::Reply reply) {
+  queue_.post([self = shared_from_this(), selector = std::string(method.selector), arguments, reply] {
+    self->run(selector, arguments, reply);
+  });
+}
+
+void AppSession::end() {
+  // Queued behind the calls that arrived before the connection closed, so
+  // a request they open is dropped too instead of outliving its session.
+  queue_.post([self = shared_from_this()] { self->daemon_.sessionEnded(self->identity_); });
+}
+
+void AppSession::run(const std::string& selector, const PlistDictionary& arguments, const ipc::Reply& reply) {
+  if (selector == "statusWithToken:reply:") {
+    auto token = textArgument(arguments, "token");
+    PlistDictionary status = statusBase();
+    status.set(std::string(AdminStatusKey::paired), token ? daemon_.isPaired(*token, uid_) : false);
+    reply(PlistDictionary{{"status", std::move(status)}});
+  } else if (selector == "beginPairingWithReply:") {
+    answerText(reply, daemon_.beginPairing(uid_, identity_));
+  } else if (selector == "awaitPairingWithRequestID:reply:") {
+    daemon_.awaitPairing(textArgument(arguments, "requestID").value_or(""), identity_,
+                         [reply](std::expected<std::string, PlatformError> token) { answerText(reply, token); });
+  } else if (selector == "setServiceEnabledWithServiceID:enabled:token:reply:") {
+    const PlistValue* enabled = arguments.find("enabled");
+    answer(reply, daemon_.setServiceEnabled(textArgument(arguments, "serviceID").value_or(""),
+                                            enabled && enabled->boolean().value_or(false),
+                                            textArgument(arguments, "token").value_or(""), uid_));
+  } else if (selector == "unpairWithToken:reply:") {
+    answer(reply, daemon_.unpair(textArgument(arguments, "token").value_or(""), uid_));
+  } else if (selector == "tunnelOwnersWithReply:") {
+    reply(PlistDictionary{{"items", tunnelOwnerList()}});
+  }
+}
+
+ControlSession::ControlSession(AdminDaemon& daemon, asio::thread_pool& workers, const ipc::Peer& peer)
+    : daemon_(daemon), queue_(workers), uid_(peer.credentials.uid), process_(peer.identity) {}
+
+void ControlSession::handleCall(const MethodSpec& method, const PlistDictionary& arguments, ipc::Reply reply) {
+  queue_.post([self = shared_from_this(), selector = std::string(method.selector), arguments, reply] {
+    self->run(selector, arguments, reply);
+  });
+}
+
+void ControlSession::run(const std::string& selector, const PlistDictionary& arguments, const ipc::Reply& reply) {
+  const auto unauthorized = std::unexpected(toPlatformError(AdminError::authorizationFailed));
+  if (selector == "statusWithReply:") {
+    reply(PlistDictionary{{"status", statusBase()}});
+  } else if (selector == "pendingPairingsWithReply:") {
+    reply(PlistDictionary{{"items", daemon_.pendingPairings(uid_)}});
+  } else if (selector == "approvePairingWithRequestID:authorization:reply:") {
+    if (!process_) return answer(reply, unauthorized);
+    answer(reply, daemon_.approvePairing(textArgument(arguments, "requestID").value_or(""),
+                                         dataArgument(arguments, "authorization"), uid_, *process_));
+  } else if (selector == "denyPairingWithRequestID:reply:") {
+    answer(reply, daemon_.denyPairing(textArgument(arguments, "requestID").value_or(""), uid_));
+  } else if (selector == "unpairAllWithAuthorization:reply:") {
+    if (!process_) return answer(reply, unauthorized);
+    answer(reply, daemon_.unpairAll(dataArgument(arguments, "authorization"), *process_));
+  }
+}
+
+}  // namespace bcn

@@ -1,0 +1,69 @@
+// The daemon's two kinds of connection session: AppSession serves the
+// menu-bar app's service (status, pairing, service switches, tunnel
+// owners), ControlSession the admin console's (status, pending requests,
+// approval, denial, revoking every pairing). Each translates the calls of
+// its method table into calls on the one AdminDaemon, with the peer's
+// effective user id fixed at accept time.
+//
+// A session runs its calls on its own SessionQueue, one at a time in
+// arrival order, off the IPC threads. Every reply is answered exactly once,
+// except the pairing wait, which AdminDaemon answers when the request is
+// decided (or never, when the session ends first).
+//
+// Lifetimes: the daemon and the worker pool outlive every session; queued
+// work keeps its session alive. Sessions must be owned by a shared_ptr.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "daemon/admin_daemon.h"
+#include "daemon/session_queue.h"
+#include "platform/ipc/peer.h"
+#include "platform/ipc/server.h"
+
+namespace bcn {
+
+class AppSession final : public ipc::Session, public std::enable_shared_from_this<AppSession> {
+ public:
+  AppSession(AdminDaemon& daemon, asio::thread_pool& workers, const ipc::Peer& peer);
+
+  void handleCall(const MethodSpec& method, const PlistDictionary& arguments, ipc::Reply reply) override;
+
+  // Tells the daemon this session is gone, after every call already queued.
+  void end();
+
+  // What AdminDaemon knows the session by: unique for the daemon's life.
+  SessionID identity() const { return identity_; }
+  std::uint32_t uid() const { return uid_; }
+
+ private:
+  void run(const std::string& selector, const PlistDictionary& arguments, const ipc::Reply& reply);
+
+  AdminDaemon& daemon_;
+  SessionQueue queue_;
+  const std::uint32_t uid_;
+  const SessionID identity_;
+};
+
+class ControlSession final : public ipc::Session, public std::enable_shared_from_this<ControlSession> {
+ public:
+  ControlSession(AdminDaemon& daemon, asio::thread_pool& workers, const ipc::Peer& peer);
+
+  void handleCall(const MethodSpec& method, const PlistDictionary& arguments, ipc::Reply reply) override;
+
+  std::uint32_t uid() const { return uid_; }
+
+ private:
+  void run(const std::string& selector, const PlistDictionary& arguments, const ipc::Reply& reply);
+
+  AdminDaemon& daemon_;
+  SessionQueue queue_;
+  const std::uint32_t uid_;
+  // The console's process, which its authorizations must name.
+  const std::optional<ProcessIdentity> process_;
+};
+
+}  // namespace bcn
