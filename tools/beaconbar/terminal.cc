@@ -1,8 +1,11 @@
 #include "tools/beaconbar/terminal.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <array>
+
+#include "tools/beaconbar/text_table.h"
 
 namespace bcn::cli {
 namespace {
@@ -15,6 +18,12 @@ constexpr const char* kShowCursor = "\x1b[?25h";
 }  // namespace
 
 bool isTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }
+
+std::size_t terminalColumns(std::FILE* stream) {
+  winsize size{};
+  if (ioctl(fileno(stream), TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
+}
 
 std::string redrawSequence(std::size_t previousLines, const std::vector<std::string>& lines) {
   std::string out;
@@ -43,7 +52,10 @@ LiveBlock::~LiveBlock() {
 }
 
 void LiveBlock::show(const std::vector<std::string>& lines) {
-  std::fputs(redrawSequence(shown_, lines).c_str(), stream_);
+  const std::size_t columns = terminalColumns(stream_);
+  std::vector<std::string> fitted;
+  for (const std::string& line : lines) fitted.push_back(columns == 0 ? line : truncateToWidth(line, columns));
+  std::fputs(redrawSequence(shown_, fitted).c_str(), stream_);
   std::fflush(stream_);
   shown_ = lines.size();
 }

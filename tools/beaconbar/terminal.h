@@ -13,6 +13,8 @@
 namespace bcn::cli {
 
 bool isTerminal(std::FILE* stream);
+// Columns of the terminal behind `stream`; 0 when unknown.
+std::size_t terminalColumns(std::FILE* stream);
 
 // The bytes that replace the `previousLines` lines written last (the cursor
 // sits below them) with `lines`: back to the first of them, each line
@@ -27,7 +29,8 @@ std::string spinnerLine(std::size_t frame, const std::string& message);
 std::string spinnerClear();
 
 // A block of lines redrawn in place on a terminal; the cursor is hidden
-// while it exists.
+// while it exists. Lines are cut to the terminal's width, since a wrapped
+// line would throw the count of lines to go back over.
 class LiveBlock {
  public:
   explicit LiveBlock(std::FILE* stream);

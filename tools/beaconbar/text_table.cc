@@ -9,6 +9,15 @@ std::size_t displayWidth(const std::string& text) {
       std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
+std::string truncateToWidth(const std::string& text, std::size_t width) {
+  std::size_t seen = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+    if (seen++ == width) return text.substr(0, i);
+  }
+  return text;
+}
+
 std::string padRight(const std::string& text, std::size_t width) {
   const std::size_t used = displayWidth(text);
   return used >= width ? text : text + std::string(width - used, ' ');

@@ -30,6 +30,9 @@ class TextTable {
 // counted).
 std::size_t displayWidth(const std::string& text);
 
+// The first `width` code points of `text`.
+std::string truncateToWidth(const std::string& text, std::size_t width);
+
 // `text` followed by blanks up to `width` code points.
 std::string padRight(const std::string& text, std::size_t width);
 

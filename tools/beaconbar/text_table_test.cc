@@ -20,6 +20,9 @@ TEST(TextTableTest, WidthCountsCodePointsNotBytes) {
   EXPECT_EQ(displayWidth("büro"), 4u);
   EXPECT_EQ(padRight("büro", 6), "büro  ");
   EXPECT_EQ(padRight("toolong", 3), "toolong");
+  EXPECT_EQ(truncateToWidth("wg-büro", 5), "wg-bü");
+  EXPECT_EQ(truncateToWidth("wg-büro", 7), "wg-büro");
+  EXPECT_EQ(truncateToWidth("wg-büro", 0), "");
 }
 
 }  // namespace
