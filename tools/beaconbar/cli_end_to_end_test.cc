@@ -9,7 +9,7 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -60,16 +60,22 @@ class CliEndToEndTest : public ::testing::Test {
     if (tool_) std::filesystem::remove_all("/etc/netns/" + tool_->name());
   }
 
+  // `argv` run in the tool namespace.
+  ProcessResult runInside(const std::vector<std::string>& argv) {
+    std::vector<std::string> command{"ip", "netns", "exec", tool_->name()};
+    command.insert(command.end(), argv.begin(), argv.end());
+    auto result = runProcess(command, {.timeout = milliseconds(30000)});
+    EXPECT_TRUE(result) << result.error().description;
+    return result ? *result : ProcessResult{};
+  }
+
   // beaconbar with `arguments` in the tool namespace; `prefix` goes before
   // the executable (env, timeout, setpriv).
   ProcessResult run(const std::vector<std::string>& arguments, const std::vector<std::string>& prefix = {}) {
-    std::vector<std::string> argv{"ip", "netns", "exec", tool_->name()};
-    argv.insert(argv.end(), prefix.begin(), prefix.end());
+    std::vector<std::string> argv = prefix;
     argv.push_back(BEACONBAR_EXECUTABLE);
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    auto result = runProcess(argv, {.timeout = milliseconds(30000)});
-    EXPECT_TRUE(result) << result.error().description;
-    return result ? *result : ProcessResult{};
+    return runInside(argv);
   }
 
   // UDP datagrams from the peer to the tool side for `duration`; returns
@@ -96,14 +102,18 @@ class CliEndToEndTest : public ::testing::Test {
         .value_or(0);
   }
 
-  // Runs beaconbar while the peer sends traffic for `traffic`.
-  ProcessResult runWithTraffic(const std::vector<std::string>& arguments, milliseconds traffic,
-                               const std::vector<std::string>& prefix = {}) {
+  // Runs `start` while the peer sends traffic for `traffic`.
+  ProcessResult withTraffic(milliseconds traffic, const std::function<ProcessResult()>& start) {
     ProcessResult result;
-    std::thread tool([&] { result = run(arguments, prefix); });
+    std::thread tool([&] { result = start(); });
     EXPECT_GT(sendTraffic(traffic), 0u);
     tool.join();
     return result;
+  }
+
+  ProcessResult runWithTraffic(const std::vector<std::string>& arguments, milliseconds traffic,
+                               const std::vector<std::string>& prefix = {}) {
+    return withTraffic(traffic, [&] { return run(arguments, prefix); });
   }
 
   const json* findInterface(const json& list) const {
@@ -212,6 +222,21 @@ TEST_F(CliEndToEndTest, WatchLeavesADamagedHistoryAlone) {
   auto history = run({"history", "--history-file", file.string()});
   EXPECT_EQ(history.exitCode, 1);
   EXPECT_TRUE(isOneErrorLine(history.standardError));
+}
+
+TEST_F(CliEndToEndTest, WatchSavesWhenItsReaderGoesAway) {
+  TempDir state;
+  const auto file = state.path() / "history.plist";
+  // head leaves after a second's worth of lines; the watch must notice,
+  // save and end on its own.
+  const std::string pipeline = std::string(BEACONBAR_EXECUTABLE) + " watch --interval 0.2 --history-file " +
+                               file.string() + " | head -n 12 >/dev/null";
+  auto result = withTraffic(milliseconds(1500), [&] { return runInside({"sh", "-c", pipeline}); });
+  EXPECT_EQ(result.exitCode, 0) << result.standardError;
+  EXPECT_TRUE(result.standardError.empty()) << result.standardError;
+  auto histories = readHistoryFile(file);
+  ASSERT_TRUE(histories) << histories.error();
+  ASSERT_EQ(histories->count(link_), 1u);
 }
 
 TEST_F(CliEndToEndTest, TunnelOwnersForRootOnly) {

@@ -1,6 +1,7 @@
 // watch: a reading every interval, shown as it comes, recorded into the
 // traffic history, which is saved every minute and when the watch ends.
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 
 #include "netcore/interfaces/interface_reader.h"
@@ -22,6 +23,10 @@ using Clock = std::chrono::steady_clock;
 // stopped process) must not spread its traffic over the whole gap.
 double maxGapFor(double interval) { return std::max(3 * interval, interval + 5); }
 
+Clock::duration seconds(double value) {
+  return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(value));
+}
+
 // Shows each reading: redrawn in place on a terminal, as lines otherwise.
 class WatchDisplay {
  public:
@@ -29,34 +34,53 @@ class WatchDisplay {
     if (terminal && !json) live_.emplace(stdout);
   }
 
-  void show(Date now, const std::vector<WatchRow>& rows) {
-    if (json_) return printJsonLine(watchTickJson(now, rows));
-    const std::size_t width = watchNameWidth(rows);
-    if (live_) {
-      std::vector<std::string> lines{"Traffic in bytes per second every " + formatSeconds() +
-                                         " (K = KiB, M = MiB); Ctrl-C saves the history and quits",
-                                     formatWatchHeader(width)};
-      for (const WatchRow& row : rows) lines.push_back(formatWatchRow(row, width));
-      return live_->show(lines);
+  // False once standard output is gone (a closed pipe): nobody is
+  // watching any more.
+  bool show(Date now, const std::vector<WatchRow>& rows) {
+    if (json_) {
+      printJsonLine(watchTickJson(now, rows));
+    } else if (live_) {
+      showLive(rows);
+    } else {
+      showLines(now, rows);
     }
+    std::fflush(stdout);
+    return std::ferror(stdout) == 0;
+  }
+
+  // A problem to report while the watch goes on: inside the live block on
+  // a terminal (a line of its own would shift the block), else on stderr.
+  void setNotice(const std::optional<std::string>& notice) {
+    if (notice && !live_) std::fprintf(stderr, "beaconbar: %s\n", notice->c_str());
+    notice_ = notice;
+  }
+
+ private:
+  void showLive(const std::vector<WatchRow>& rows) {
+    char interval[32];
+    std::snprintf(interval, sizeof interval, "%g s", interval_);
+    const std::size_t width = watchNameWidth(rows);
+    std::vector<std::string> lines{"Traffic in bytes per second every " + std::string(interval) +
+                                       " (K = KiB, M = MiB); Ctrl-C saves the history and quits",
+                                   formatWatchHeader(width)};
+    for (const WatchRow& row : rows) lines.push_back(formatWatchRow(row, width));
+    if (notice_) lines.push_back("beaconbar: " + *notice_);
+    live_->show(lines);
+  }
+
+  void showLines(Date now, const std::vector<WatchRow>& rows) {
+    const std::size_t width = watchNameWidth(rows);
     if (!headerShown_) {
       printText(padRight("TIME", 20) + "  " + formatWatchHeader(width) + "\n");
       headerShown_ = true;
     }
     for (const WatchRow& row : rows) printText(formatTimestamp(now) + "  " + formatWatchRow(row, width) + "\n");
-    std::fflush(stdout);
-  }
-
- private:
-  std::string formatSeconds() const {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%g s", interval_);
-    return buffer;
   }
 
   bool json_;
   double interval_;
   bool headerShown_ = false;
+  std::optional<std::string> notice_;
   std::optional<LiveBlock> live_;
 };
 
@@ -71,6 +95,9 @@ int runWatch(const WatchOptions& options) {
   if (!loaded) return fail(loaded.error());
   const HistoryStore store(*path);
 
+  // `beaconbar watch | head` must end the watch through a write error, with
+  // the history saved, not through SIGPIPE's silent death.
+  std::signal(SIGPIPE, SIG_IGN);
   SignalWaiter signals;
   InterfaceReader reader;
   TrafficRecorder recorder(std::move(*loaded), kHistoryRetention, maxGapFor(options.intervalSeconds), Date::now());
@@ -79,36 +106,32 @@ int runWatch(const WatchOptions& options) {
     if (!row.present) return fail("no interface named " + row.name);
   }
 
-  const auto interval =
-      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.intervalSeconds));
-  const auto saveEvery =
-      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.saveEverySeconds));
-  std::optional<std::string> lastSaveError;
+  const auto interval = seconds(options.intervalSeconds);
+  const auto saveEvery = seconds(options.saveEverySeconds);
   {
     WatchDisplay display(options.json, isTerminal(stdout), options.intervalSeconds);
-    display.show(Date::now(), recorder.rows(options.names, Date::now()));
+    bool watched = display.show(Date::now(), recorder.rows(options.names, Date::now()));
+    std::optional<std::string> saveProblem;
     auto nextReading = Clock::now() + interval;
     auto nextSave = Clock::now() + saveEvery;
     // Readings keep to a fixed schedule, so the interval does not drift by
     // the time each reading takes.
-    while (!signals.waitFor(std::max(Clock::duration::zero(), nextReading - Clock::now()))) {
+    while (watched && !signals.waitFor(std::max(Clock::duration::zero(), nextReading - Clock::now()))) {
       nextReading += interval;
       if (nextReading < Clock::now()) nextReading = Clock::now() + interval;
       const Date now = Date::now();
       recorder.record(reader.snapshot(), now);
-      display.show(now, recorder.rows(options.names, now));
       if (Clock::now() >= nextSave) {
         nextSave = Clock::now() + saveEvery;
         recorder.prune(now);
         auto saved = store.save(recorder.histories());
-        // A failure is reported once, not every minute; the next save tries again.
-        if (!saved && lastSaveError != saved.error().description) {
-          lastSaveError = saved.error().description;
-          std::fprintf(stderr, "beaconbar: cannot save the traffic history: %s\n", lastSaveError->c_str());
-        } else if (saved) {
-          lastSaveError.reset();
-        }
+        // Reported once, not every minute; the next save tries again.
+        std::optional<std::string> problem;
+        if (!saved) problem = "cannot save the traffic history: " + saved.error().description;
+        if (problem != saveProblem) display.setNotice(problem);
+        saveProblem = problem;
       }
+      watched = display.show(now, recorder.rows(options.names, now));
     }
   }
   recorder.prune(Date::now());
