@@ -56,9 +56,14 @@ std::string publicAddressSection(const PublicAddressReport& p) {
 }  // namespace
 
 std::string formatOverview(const OverviewReport& report) {
+  // Sections are separated by an empty line.
   std::string out = interfacesSection(report);
-  out += "\n" + tunnelsSection(report);
-  if (report.publicAddress) out += "\n" + publicAddressSection(*report.publicAddress);
+  out += '\n';
+  out += tunnelsSection(report);
+  if (report.publicAddress) {
+    out += '\n';
+    out += publicAddressSection(*report.publicAddress);
+  }
   return out;
 }
 
