@@ -5,5 +5,5 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBCN_BUILD_TESTS=OFF
-cmake --build build
-exec ./build/daemon/beaconbar-admin-inspect
+cmake --build build --target beaconbar
+exec ./build/tools/beaconbar/beaconbar overview

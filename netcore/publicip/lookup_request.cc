@@ -80,7 +80,9 @@ std::expected<LookupRequest, PublicIPError> makeLookupRequest(std::string_view u
     request.target += '/';
     request.target += rangeText(segment->text);
   }
-  if (request.target.empty()) request.target = "/";
+  // push_back, not = "/": GCC 12 at -O2 reports a false -Wrestrict overlap
+  // for assigning a one-character literal here.
+  if (request.target.empty()) request.target.push_back('/');
   if (uri.query.first != nullptr) {
     request.target += '?';
     request.target += rangeText(uri.query);

@@ -1,0 +1,345 @@
+// The beaconbar executable run as a user runs it, inside a private network
+// namespace whose only real interface is one end of a veth pair (the other
+// end sits in a second namespace and sends traffic). Needs root.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "netcore/interfaces/test_namespace.h"
+#include "netcore/publicip/testing/local_http_server.h"
+#include "netcore/shim/testing/held_process.h"
+#include "platform/subprocess.h"
+#include "platform/testing/test_support.h"
+#include "tools/beaconbar/history_file.h"
+
+namespace bcn::cli {
+namespace {
+
+using bcn::testing::TempDir;
+using bcn::testing::TestNamespace;
+using nlohmann::json;
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+// The whole of standard error is one "beaconbar: ..." line.
+::testing::AssertionResult isOneErrorLine(const std::string& text) {
+  if (text.rfind("beaconbar: ", 0) == 0 && text.find('\n') == text.size() - 1) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << "not one error line: [" << text << "]";
+}
+
+class CliEndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!bcn::testing::runningAsRoot()) GTEST_SKIP() << "needs root: network namespaces and veth pairs";
+    tool_ = std::make_unique<TestNamespace>("cli");
+    peer_ = std::make_unique<TestNamespace>("clipeer");
+    ASSERT_TRUE(tool_->created() && peer_->created());
+    const std::string pid = std::to_string(getpid());
+    link_ = "bbv" + pid;
+    const std::string peerLink = "bbp" + pid;
+    ASSERT_TRUE(tool_->ip("link add " + link_ + " type veth peer name " + peerLink + " netns " + peer_->name()));
+    ASSERT_TRUE(tool_->ip("link set " + link_ + " address 00:16:3e:12:34:56 mtu 1400 up"));
+    ASSERT_TRUE(tool_->ip("link set lo up"));
+    ASSERT_TRUE(tool_->ip("addr add 10.77.0.1/24 brd + dev " + link_));
+    ASSERT_TRUE(tool_->ip("addr add fd77::1/64 dev " + link_ + " nodad"));
+    ASSERT_TRUE(peer_->ip("addr add 10.77.0.2/24 dev " + peerLink));
+    ASSERT_TRUE(peer_->ip("link set " + peerLink + " up"));
+  }
+
+  void TearDown() override {
+    if (tool_) std::filesystem::remove_all("/etc/netns/" + tool_->name());
+  }
+
+  // `argv` run in the tool namespace.
+  ProcessResult runInside(const std::vector<std::string>& argv) {
+    std::vector<std::string> command{"ip", "netns", "exec", tool_->name()};
+    command.insert(command.end(), argv.begin(), argv.end());
+    auto result = runProcess(command, {.timeout = milliseconds(30000)});
+    EXPECT_TRUE(result) << result.error().description;
+    return result ? *result : ProcessResult{};
+  }
+
+  // beaconbar with `arguments` in the tool namespace; `prefix` goes before
+  // the executable (env, timeout, setpriv).
+  ProcessResult run(const std::vector<std::string>& arguments, const std::vector<std::string>& prefix = {}) {
+    std::vector<std::string> argv = prefix;
+    argv.push_back(BEACONBAR_EXECUTABLE);
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return runInside(argv);
+  }
+
+  // UDP datagrams from the peer to the tool side for `duration`; returns
+  // the bytes sent.
+  std::size_t sendTraffic(milliseconds duration) {
+    return peer_
+        ->inside([&] {
+          const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+          sockaddr_in to{};
+          to.sin_family = AF_INET;
+          to.sin_port = htons(9);
+          inet_pton(AF_INET, "10.77.0.1", &to.sin_addr);
+          const std::string payload(1000, 'x');
+          std::size_t sent = 0;
+          for (const auto end = steady_clock::now() + duration; steady_clock::now() < end;) {
+            if (sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) > 0) {
+              sent += payload.size();
+            }
+            std::this_thread::sleep_for(milliseconds(5));
+          }
+          close(fd);
+          return sent;
+        })
+        .value_or(0);
+  }
+
+  // Runs `start` while the peer sends traffic for `traffic`.
+  ProcessResult withTraffic(milliseconds traffic, const std::function<ProcessResult()>& start) {
+    ProcessResult result;
+    std::thread tool([&] { result = start(); });
+    EXPECT_GT(sendTraffic(traffic), 0u);
+    tool.join();
+    return result;
+  }
+
+  ProcessResult runWithTraffic(const std::vector<std::string>& arguments, milliseconds traffic,
+                               const std::vector<std::string>& prefix = {}) {
+    return withTraffic(traffic, [&] { return run(arguments, prefix); });
+  }
+
+  const json* findInterface(const json& list) const {
+    for (const json& entry : list) {
+      if (entry["name"] == link_) return &entry;
+    }
+    return nullptr;
+  }
+
+  std::unique_ptr<TestNamespace> tool_;
+  std::unique_ptr<TestNamespace> peer_;
+  std::string link_;
+};
+
+TEST_F(CliEndToEndTest, InterfacesInIfconfigFormAndJson) {
+  auto text = run({"interfaces", link_});
+  ASSERT_EQ(text.exitCode, 0) << text.standardError;
+  const std::string& out = text.standardOutput;
+  EXPECT_EQ(out.rfind(link_ + ": flags=8043<UP,BROADCAST,RUNNING,MULTICAST> mtu 1400 index ", 0), 0u) << out;
+  EXPECT_NE(out.find("\tether 00:16:3e:12:34:56\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("\tinet 10.77.0.1 netmask 255.255.255.0 broadcast 10.77.0.255\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("\tinet6 fd77::1 prefixlen 64\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("%" + link_ + " prefixlen 64"), std::string::npos) << out;  // the link-local address
+  EXPECT_EQ(out.find("lo: "), std::string::npos);
+
+  auto all = run({"interfaces", "--json"});
+  ASSERT_EQ(all.exitCode, 0) << all.standardError;
+  const json parsed = json::parse(all.standardOutput);
+  ASSERT_EQ(parsed["interfaces"].size(), 2u);  // lo and the veth end
+  const json* veth = findInterface(parsed["interfaces"]);
+  ASSERT_NE(veth, nullptr);
+  EXPECT_EQ((*veth)["mtu"], 1400);
+  EXPECT_EQ((*veth)["linkAddress"], "00:16:3e:12:34:56");
+  EXPECT_EQ((*veth)["state"], "active");
+
+  auto missing = run({"interfaces", "nosuch0"});
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_TRUE(missing.standardOutput.empty());
+  EXPECT_TRUE(isOneErrorLine(missing.standardError));
+}
+
+TEST_F(CliEndToEndTest, OverviewOfflineWithinSecondsWithRates) {
+  const auto started = steady_clock::now();
+  auto text = runWithTraffic({"overview"}, milliseconds(1500));
+  EXPECT_LT(steady_clock::now() - started, std::chrono::seconds(6));
+  ASSERT_EQ(text.exitCode, 0) << text.standardError;
+  const std::string& out = text.standardOutput;
+  EXPECT_EQ(out.rfind("Interfaces (traffic over 1.0 s)\n", 0), 0u) << out;
+  EXPECT_NE(out.find("inet 10.77.0.1/24\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("Tunnel owners"), std::string::npos) << out;
+  // No route out of the namespace: the public address is one line, last.
+  const auto publicLine = out.find("\nPublic address: unavailable (");
+  ASSERT_NE(publicLine, std::string::npos) << out;
+  EXPECT_EQ(out.find('\n', publicLine + 1), out.size() - 1) << out;
+
+  auto json = runWithTraffic({"--json"}, milliseconds(1500));
+  ASSERT_EQ(json.exitCode, 0) << json.standardError;
+  const auto parsed = json::parse(json.standardOutput);
+  const auto* veth = findInterface(parsed["interfaces"]);
+  ASSERT_NE(veth, nullptr);
+  ASSERT_TRUE((*veth)["rate"].is_object()) << *veth;
+  EXPECT_GT((*veth)["rate"]["in"].get<double>(), 1000.0);
+  EXPECT_TRUE(parsed["publicAddress"]["error"].is_string());
+}
+
+TEST_F(CliEndToEndTest, WatchRecordsTheHistoryThatHistoryReads) {
+  TempDir state;
+  const std::vector<std::string> env{"env", "XDG_STATE_HOME=" + state.path().string()};
+  std::vector<std::string> watchPrefix = env;
+  for (const char* part : {"timeout", "--preserve-status", "-s", "INT", "2.5"}) watchPrefix.push_back(part);
+  auto watch = runWithTraffic({"watch", link_, "--interval", "0.2"}, milliseconds(2000), watchPrefix);
+  ASSERT_EQ(watch.exitCode, 0) << watch.standardError;
+  EXPECT_TRUE(watch.standardError.empty()) << watch.standardError;
+  // Not a terminal: a header, then plain lines.
+  EXPECT_NE(watch.standardOutput.find("TIME"), std::string::npos);
+  EXPECT_EQ(watch.standardOutput.find("\x1b["), std::string::npos);
+  EXPECT_GT(std::count(watch.standardOutput.begin(), watch.standardOutput.end(), '\n'), 5);
+
+  // Saved when Ctrl-C ended the watch, at the default place.
+  const auto file = state.path() / "beaconbar" / "history.plist";
+  auto histories = readHistoryFile(file);
+  ASSERT_TRUE(histories) << histories.error();
+  ASSERT_EQ(histories->count(link_), 1u);
+  EXPECT_GT(histories->at(link_).aggregate(3600, Date::now()).bytesIn, 5000u);
+
+  auto history = run({"history", link_, "--json"}, env);
+  ASSERT_EQ(history.exitCode, 0) << history.standardError;
+  const auto parsed = json::parse(history.standardOutput);
+  EXPECT_EQ(parsed["file"], file.string());
+  EXPECT_GT(parsed["interfaces"][0]["lastHour"]["bytesIn"].get<std::uint64_t>(), 5000u);
+  EXPECT_FALSE(parsed["interfaces"][0]["recentSamples"].empty());
+
+  auto unknown = run({"history", "nosuch0"}, env);
+  EXPECT_EQ(unknown.exitCode, 1);
+  EXPECT_TRUE(isOneErrorLine(unknown.standardError));
+}
+
+TEST_F(CliEndToEndTest, WatchLeavesADamagedHistoryAlone) {
+  TempDir state;
+  const auto file = state.path() / "history.plist";
+  bcn::testing::writeText(file, "bplist00 damaged");
+  auto watch = run({"watch", "--history-file", file.string(), "--interval", "0.2"}, {"timeout", "-s", "INT", "5"});
+  EXPECT_EQ(watch.exitCode, 1);
+  EXPECT_TRUE(isOneErrorLine(watch.standardError));
+  EXPECT_EQ(bcn::testing::readText(file), "bplist00 damaged");
+  auto history = run({"history", "--history-file", file.string()});
+  EXPECT_EQ(history.exitCode, 1);
+  EXPECT_TRUE(isOneErrorLine(history.standardError));
+}
+
+TEST_F(CliEndToEndTest, WatchSavesWhenItsReaderGoesAway) {
+  TempDir state;
+  const auto file = state.path() / "history.plist";
+  // head leaves after a second's worth of lines; the watch must notice,
+  // save and end on its own.
+  const std::string pipeline = std::string(BEACONBAR_EXECUTABLE) + " watch --interval 0.2 --history-file " +
+                               file.string() + " | head -n 12 >/dev/null";
+  auto result = withTraffic(milliseconds(1500), [&] { return runInside({"sh", "-c", pipeline}); });
+  EXPECT_EQ(result.exitCode, 0) << result.standardError;
+  EXPECT_TRUE(result.standardError.empty()) << result.standardError;
+  auto histories = readHistoryFile(file);
+  ASSERT_TRUE(histories) << histories.error();
+  ASSERT_EQ(histories->count(link_), 1u);
+}
+
+TEST_F(CliEndToEndTest, TunnelOwnersForRootOnly) {
+  const std::string tunnel = "bbt" + std::to_string(getpid());
+  auto holder = bcn::testing::HeldProcess::holdTunnel(tunnel);
+  ASSERT_TRUE(holder) << holder.error();
+
+  auto listed = run({"tunnels", "--json"});
+  ASSERT_EQ(listed.exitCode, 0) << listed.standardError;
+  bool found = false;
+  const json parsed = json::parse(listed.standardOutput);
+  for (const json& owner : parsed["tunnels"]) {
+    if (owner["interface"] != tunnel) continue;
+    found = true;
+    EXPECT_EQ(owner["pid"], holder->pids().front());
+  }
+  EXPECT_TRUE(found) << listed.standardOutput;
+
+  auto refused = run({"tunnels"}, {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_TRUE(refused.standardOutput.empty());
+  EXPECT_TRUE(isOneErrorLine(refused.standardError));
+}
+
+TEST_F(CliEndToEndTest, PublicAddressesOfACustomService) {
+  // A dual-stack echo service on the namespace's loopback, named through
+  // the namespace's own hosts file (ip netns exec mounts it over /etc/hosts).
+  auto servers = tool_->inside([] {
+    return std::make_unique<bcn::testing::DualStackServers>(bcn::testing::LocalHttpServer::echo(),
+                                                            bcn::testing::LocalHttpServer::echo());
+  });
+  ASSERT_TRUE(servers && *servers);
+  std::filesystem::create_directories("/etc/netns/" + tool_->name());
+  bcn::testing::writeText("/etc/netns/" + tool_->name() + "/hosts", "127.0.0.1 echo.bcn.test\n::1 echo.bcn.test\n");
+  const std::string url = "http://echo.bcn.test:" + std::to_string((*servers)->port()) + "/ip";
+
+  auto text = run({"public-ip", "--url", url});
+  ASSERT_EQ(text.exitCode, 0) << text.standardError;
+  EXPECT_EQ(text.standardOutput, "IPv4  127.0.0.1\nIPv6  ::1\n");
+  EXPECT_TRUE(text.standardError.empty()) << "no spinner without a terminal: " << text.standardError;
+
+  auto refused = run({"public-ip", "--json", "--url", "http://10.77.0.1:9/ip"});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_TRUE(json::parse(refused.standardOutput)["error"].is_string());
+  EXPECT_TRUE(isOneErrorLine(refused.standardError));
+}
+
+TEST_F(CliEndToEndTest, PublicAddressFromAJsonAnswer) {
+  auto server = tool_->inside([] {
+    return std::make_unique<bcn::testing::LocalHttpServer>(
+        bcn::testing::LocalHttpServer::Options{.family = AF_INET},
+        bcn::testing::LocalHttpServer::answer(bcn::testing::LocalHttpServer::response(
+            "HTTP/1.1 200 OK", R"({"data":{"ip":"198.51.100.7"}})", "Content-Type: application/json\r\n")));
+  });
+  ASSERT_TRUE(server && *server);
+  const std::string url = "http://127.0.0.1:" + std::to_string((*server)->port()) + "/ip";
+  auto result = run({"public-ip", "--url", url, "--json-key-path", "data.ip", "--json"});
+  ASSERT_EQ(result.exitCode, 0) << result.standardError;
+  const auto parsed = json::parse(result.standardOutput);
+  EXPECT_EQ(parsed["ipv4"], "198.51.100.7");
+  EXPECT_EQ(parsed["source"], url);
+}
+
+TEST_F(CliEndToEndTest, PinsResolveAgainstTheLiveInterfaces) {
+  TempDir dir;
+  bcn::testing::writeText(dir / "pins.json", R"([
+    {"key": "00:16:3e:12:34:56", "name": "eth7", "permanentAddress": true},
+    {"key": "aa:bb:cc:dd:ee:ff", "name": "lo"},
+    {"key": "11:22:33:44:55:66", "name": "wlan0", "permanentAddress": true}
+  ])");
+  auto result = run({"pins", "resolve", (dir / "pins.json").string(), "--json"});
+  ASSERT_EQ(result.exitCode, 0) << result.standardError;
+  const auto pins = json::parse(result.standardOutput)["pins"];
+  ASSERT_EQ(pins.size(), 3u);
+  EXPECT_EQ(pins[0]["live"]["name"], link_);
+  EXPECT_EQ(pins[0]["live"]["permanentAddress"], true);
+  EXPECT_EQ(pins[1]["live"]["name"], "lo");
+  EXPECT_TRUE(pins[2]["live"].is_null());
+
+  bcn::testing::writeText(dir / "bad.json", "[{\"key\": 7}]");
+  auto bad = run({"pins", "resolve", (dir / "bad.json").string()});
+  EXPECT_EQ(bad.exitCode, 1);
+  EXPECT_TRUE(isOneErrorLine(bad.standardError));
+  auto missing = run({"pins", "resolve", (dir / "none.json").string()});
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_TRUE(isOneErrorLine(missing.standardError));
+}
+
+TEST_F(CliEndToEndTest, UsageErrorsAreOneLine) {
+  for (const std::vector<std::string>& arguments : {std::vector<std::string>{"frobnicate"},
+                                                    {"watch", "--interval", "0"},
+                                                    {"public-ip", "--provider", "echoB", "--url", "http://x/"},
+                                                    {"public-ip", "--provider", "custom"},
+                                                    {"pins", "resolve"}}) {
+    auto result = run(arguments);
+    EXPECT_EQ(result.exitCode, 2) << arguments[0];
+    EXPECT_TRUE(result.standardOutput.empty()) << arguments[0];
+    EXPECT_TRUE(isOneErrorLine(result.standardError)) << arguments[0];
+  }
+  auto help = run({"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.standardOutput.find("overview"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace bcn::cli

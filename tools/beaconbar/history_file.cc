@@ -1,0 +1,66 @@
+#include "tools/beaconbar/history_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/files.h"
+#include "platform/plist.h"
+
+namespace bcn::cli {
+
+std::expected<std::filesystem::path, std::string> defaultHistoryPath(const char* xdgStateHome, const char* home) {
+  std::filesystem::path base;
+  if (xdgStateHome != nullptr && std::filesystem::path(xdgStateHome).is_absolute()) {
+    base = xdgStateHome;
+  } else if (home != nullptr && std::filesystem::path(home).is_absolute()) {
+    base = std::filesystem::path(home) / ".local" / "state";
+  } else {
+    return std::unexpected("cannot tell where to keep the traffic history: set XDG_STATE_HOME or HOME");
+  }
+  return base / "beaconbar" / "history.plist";
+}
+
+std::expected<HistoryMap, std::string> readHistoryFile(const std::filesystem::path& path) {
+  auto bytes = files::readFile(path, PlistLimits::kMaxBytes);
+  if (!bytes) {
+    if (bytes.error().domain == PlatformError::kPosixDomain && bytes.error().code == ENOENT) return HistoryMap{};
+    return std::unexpected("cannot read the traffic history: " + bytes.error().description);
+  }
+  auto histories = decodeHistoryFile(*bytes);
+  if (!histories) {
+    return std::unexpected("the traffic history " + path.string() + " is damaged (" + histories.error().description +
+                           "); move it aside to start a new one");
+  }
+  return std::move(*histories);
+}
+
+std::expected<HistoryFileLock, std::string> HistoryFileLock::acquire(const std::filesystem::path& historyFile) {
+  const std::filesystem::path directory = historyFile.parent_path();
+  if (!directory.empty()) {
+    if (auto made = files::createDirectories(directory, 0755); !made) {
+      return std::unexpected("cannot create " + directory.string() + ": " + made.error().description);
+    }
+  }
+  const std::string lockPath = historyFile.string() + ".lock";
+  const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return std::unexpected("cannot open " + lockPath + ": " + std::strerror(errno));
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    close(fd);
+    if (error == EWOULDBLOCK) {
+      return std::unexpected("another beaconbar watch is already recording " + historyFile.string());
+    }
+    return std::unexpected("cannot lock " + lockPath + ": " + std::strerror(error));
+  }
+  return HistoryFileLock(fd);
+}
+
+HistoryFileLock::~HistoryFileLock() {
+  if (fd_ >= 0) close(fd_);
+}
+
+}  // namespace bcn::cli

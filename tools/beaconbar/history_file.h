@@ -1,0 +1,54 @@
+// Where the tool keeps its traffic history, reading it strictly, and the
+// lock that gives one `beaconbar watch` at a time the right to write it.
+//
+// HistoryStore::load() reads a damaged file as empty, which is right for a
+// reader that only shows data but would let a recorder overwrite the old
+// history with a fresh one. The tool therefore reads the file itself and
+// treats damage as an error: nothing is recorded over a file it cannot
+// read.
+//
+// Thread-safe functions; a HistoryFileLock belongs to one owner.
+#pragma once
+
+#include <expected>
+#include <filesystem>
+#include <string>
+
+#include "netcore/history/history_store.h"
+#include "netcore/history/rate_history.h"
+
+namespace bcn::cli {
+
+// raw 10 minutes, minute tier 1 day, hour tier 30 days.
+inline constexpr RateHistory::Retention kHistoryRetention{600, 86400, 30 * 86400};
+
+// $XDG_STATE_HOME/beaconbar/history.plist, or ~/.local/state/... when
+// XDG_STATE_HOME is unset, empty or relative (such values are to be
+// ignored). Either argument may be null (unset). Fails when neither gives
+// an absolute directory.
+std::expected<std::filesystem::path, std::string> defaultHistoryPath(const char* xdgStateHome, const char* home);
+
+// The histories in the file; an empty map when the file does not exist.
+// Any other failure (unreadable, oversized, damaged) is an error naming
+// the file and the fault.
+std::expected<HistoryMap, std::string> readHistoryFile(const std::filesystem::path& path);
+
+// An exclusive advisory lock on "<file>.lock" beside the history file
+// (directories created as needed), held until destruction.
+class HistoryFileLock {
+ public:
+  // Fails when another process holds the lock, or the lock file cannot be
+  // made.
+  static std::expected<HistoryFileLock, std::string> acquire(const std::filesystem::path& historyFile);
+
+  HistoryFileLock(HistoryFileLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  HistoryFileLock& operator=(HistoryFileLock&&) = delete;
+  HistoryFileLock(const HistoryFileLock&) = delete;
+  ~HistoryFileLock();
+
+ private:
+  explicit HistoryFileLock(int fd) : fd_(fd) {}
+  int fd_;
+};
+
+}  // namespace bcn::cli
