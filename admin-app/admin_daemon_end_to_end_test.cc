@@ -32,16 +32,16 @@ class BrokerSession final : public ipc::Session {
     const std::uint32_t uid = peer_.credentials.uid;
     const std::string* id = arguments.find("requestID") ? arguments.find("requestID")->text() : nullptr;
     std::expected<void, PlatformError> done;
-    if (selector == "statusWithReply:") {
+    if (selector == ControlSelector::status) {
       return reply(PlistDictionary{
           {"status", PlistDictionary{{"version", daemonVersion()}, {"protocol", AdminConstants::protocolVersion}}}});
-    } else if (selector == "pendingPairingsWithReply:") {
+    } else if (selector == ControlSelector::pendingPairings) {
       return reply(PlistDictionary{{"items", daemon_.pendingPairings(uid)}});
-    } else if (selector == "approvePairingWithRequestID:authorization:reply:") {
+    } else if (selector == ControlSelector::approvePairing) {
       done = daemon_.approvePairing(*id, bytesOf(arguments), uid, *peer_.identity);
-    } else if (selector == "denyPairingWithRequestID:reply:") {
+    } else if (selector == ControlSelector::denyPairing) {
       done = daemon_.denyPairing(*id, uid);
-    } else if (selector == "unpairAllWithAuthorization:reply:") {
+    } else if (selector == ControlSelector::unpairAll) {
       done = daemon_.unpairAll(bytesOf(arguments), *peer_.identity);
     }
     if (done) return reply(PlistDictionary{});

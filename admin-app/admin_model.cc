@@ -9,12 +9,6 @@
 namespace bcn {
 namespace {
 
-constexpr std::string_view kStatus = "statusWithReply:";
-constexpr std::string_view kPending = "pendingPairingsWithReply:";
-constexpr std::string_view kApprove = "approvePairingWithRequestID:authorization:reply:";
-constexpr std::string_view kDeny = "denyPairingWithRequestID:reply:";
-constexpr std::string_view kUnpairAll = "unpairAllWithAuthorization:reply:";
-
 // Runs `apply` on the GUI thread if the model still exists then. Callable
 // from any thread: the pointer is only dereferenced on the GUI thread, and
 // the application object, not the model, carries the queued call, so a
@@ -49,37 +43,39 @@ AdminModel::AdminModel(AuthorizationServices& authorization, Options options, QO
 AdminModel::~AdminModel() = default;
 
 void AdminModel::refresh() {
-  send(kStatus, {}, &AdminModel::refreshFailed, [](AdminModel& model, const ipc::ReplyValues& reply) {
+  send(ControlSelector::status, {}, &AdminModel::refreshFailed, [](AdminModel& model, const ipc::ReplyValues& reply) {
     if (reply.error) return refreshFailed(model, *reply.error);
     model.setHelperVersion(helperVersionFromStatus(reply.values));
   });
-  send(kPending, {}, &AdminModel::refreshFailed, [](AdminModel& model, const ipc::ReplyValues& reply) {
-    if (reply.error) return refreshFailed(model, *reply.error);
-    model.setPending(pendingRequestsFromReply(reply.values));
-  });
+  send(ControlSelector::pendingPairings, {}, &AdminModel::refreshFailed,
+       [](AdminModel& model, const ipc::ReplyValues& reply) {
+         if (reply.error) return refreshFailed(model, *reply.error);
+         model.setPending(pendingRequestsFromReply(reply.values));
+       });
 }
 
 void AdminModel::approve(const QString& requestID) {
   auto form = authorizePairRight();
   if (!form) return;
   PlistDictionary arguments{{"requestID", requestID.toStdString()}, {"authorization", PlistData(std::move(*form))}};
-  send(kApprove, std::move(arguments), &AdminModel::showError, [](AdminModel& model, const ipc::ReplyValues& reply) {
-    model.setMessage(reply.error ? fromUtf8(reply.error->description) : QStringLiteral("Beaconbar is paired."));
-    model.refresh();
-  });
+  send(ControlSelector::approvePairing, std::move(arguments), &AdminModel::showError,
+       [](AdminModel& model, const ipc::ReplyValues& reply) {
+         model.setMessage(reply.error ? fromUtf8(reply.error->description) : QStringLiteral("Beaconbar is paired."));
+         model.refresh();
+       });
 }
 
 void AdminModel::deny(const QString& requestID) {
   // An expired request is no news to the administrator: it simply
   // disappears from the list on the refresh.
-  send(kDeny, {{"requestID", requestID.toStdString()}}, &AdminModel::showError,
+  send(ControlSelector::denyPairing, {{"requestID", requestID.toStdString()}}, &AdminModel::showError,
        [](AdminModel& model, const ipc::ReplyValues&) { model.refresh(); });
 }
 
 void AdminModel::unpairAll() {
   auto form = authorizePairRight();
   if (!form) return;
-  send(kUnpairAll, {{"authorization", PlistData(std::move(*form))}}, &AdminModel::showError,
+  send(ControlSelector::unpairAll, {{"authorization", PlistData(std::move(*form))}}, &AdminModel::showError,
        [](AdminModel& model, const ipc::ReplyValues& reply) {
          model.setMessage(reply.error ? fromUtf8(reply.error->description) : QStringLiteral("All pairings removed."));
        });

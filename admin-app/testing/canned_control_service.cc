@@ -71,11 +71,11 @@ void CannedControlService::answer(const std::string& selector, ipc::ReplyValues 
 }
 
 void CannedControlService::answerStatus(PlistDictionary status) {
-  answer("statusWithReply:", {{{"status", std::move(status)}}, std::nullopt});
+  answer(std::string(ControlSelector::status), {{{"status", std::move(status)}}, std::nullopt});
 }
 
 void CannedControlService::answerPending(PlistArray items) {
-  answer("pendingPairingsWithReply:", {{{"items", std::move(items)}}, std::nullopt});
+  answer(std::string(ControlSelector::pendingPairings), {{{"items", std::move(items)}}, std::nullopt});
 }
 
 void CannedControlService::answerError(const std::string& selector, PlatformError error) {

@@ -17,11 +17,11 @@
 
 namespace bcn::testing {
 
-inline const std::string kStatus = "statusWithReply:";
-inline const std::string kPending = "pendingPairingsWithReply:";
-inline const std::string kApprove = "approvePairingWithRequestID:authorization:reply:";
-inline const std::string kDeny = "denyPairingWithRequestID:reply:";
-inline const std::string kUnpairAll = "unpairAllWithAuthorization:reply:";
+inline const std::string kStatus{ControlSelector::status};
+inline const std::string kPending{ControlSelector::pendingPairings};
+inline const std::string kApprove{ControlSelector::approvePairing};
+inline const std::string kDeny{ControlSelector::denyPairing};
+inline const std::string kUnpairAll{ControlSelector::unpairAll};
 
 inline constexpr ProcessIdentity kConsole{4100, 777, 501};
 inline const Date kCreated = Date::fromUnixSeconds(1'700'000'000);
