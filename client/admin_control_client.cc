@@ -6,11 +6,11 @@
 namespace bcn {
 namespace {
 
-constexpr std::string_view kStatus = "statusWithReply:";
-constexpr std::string_view kPending = "pendingPairingsWithReply:";
-constexpr std::string_view kApprove = "approvePairingWithRequestID:authorization:reply:";
-constexpr std::string_view kDeny = "denyPairingWithRequestID:reply:";
-constexpr std::string_view kUnpairAll = "unpairAllWithAuthorization:reply:";
+constexpr std::string_view kStatus = ControlSelector::status;
+constexpr std::string_view kPending = ControlSelector::pendingPairings;
+constexpr std::string_view kApprove = ControlSelector::approvePairing;
+constexpr std::string_view kDeny = ControlSelector::denyPairing;
+constexpr std::string_view kUnpairAll = ControlSelector::unpairAll;
 
 std::expected<AdminStatus, PlatformError> controlStatus(const IpcResult& r) { return decodeStatus(r, false); }
 

@@ -9,12 +9,23 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "client/admin_replies.h"
 #include "client/service_client.h"
 
 namespace bcn {
+
+// The control service's selectors, for callers that send calls of their own
+// over connection().
+namespace ControlSelector {
+inline constexpr std::string_view status = "statusWithReply:";
+inline constexpr std::string_view pendingPairings = "pendingPairingsWithReply:";
+inline constexpr std::string_view approvePairing = "approvePairingWithRequestID:authorization:reply:";
+inline constexpr std::string_view denyPairing = "denyPairingWithRequestID:reply:";
+inline constexpr std::string_view unpairAll = "unpairAllWithAuthorization:reply:";
+}  // namespace ControlSelector
 
 class AdminControlClient {
  public:
