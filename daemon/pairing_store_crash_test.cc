@@ -1,6 +1,6 @@
 // The pairing file under faults: a writer killed in the middle of a save,
-// again and again, and a full file system. After each, the file must hold a
-// complete store: the one before the failed save or the one after it.
+// again and again, and a full file system. After each, the file must hold
+// exactly the store before the failed save or the one after it.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -9,10 +9,14 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "daemon/pairing_store.h"
 #include "daemon/testing/store_options.h"
+#include "platform/crypto.h"
 #include "platform/files.h"
 #include "platform/testing/kill_loop.h"
 #include "platform/testing/test_support.h"
@@ -20,14 +24,65 @@
 namespace bcn {
 namespace {
 
-// Loads the store, tells the parent it is about to save, then adds
-// pairings, one save each, until killed.
+// The writers keep a sliding window of kWindow pairings: each save either
+// adds pairing number `end` or drops the oldest, `first`. The pairing with
+// number k has uid k and a token made from k, so every state of the file is
+// known in advance, and the file stays small however many saves there are.
+constexpr std::uint32_t kWindow = 40;
+
+std::vector<std::uint8_t> tokenBytes(std::uint32_t k) {
+  std::vector<std::uint8_t> bytes(PairingStore::kTokenBytes, 0x5A);
+  std::memcpy(bytes.data(), &k, sizeof k);
+  return bytes;
+}
+
+std::string tokenOf(std::uint32_t k) { return crypto::base64Encode(tokenBytes(k)); }
+
+struct Window {
+  std::uint32_t first = 0;
+  std::uint32_t end = 0;  // one past the newest
+
+  bool operator==(const Window&) const = default;
+};
+
+// The window a decoded file holds, or nothing when the file is no state
+// the writers can have saved.
+std::optional<Window> windowOf(const std::vector<PairingStore::Pairing>& pairings) {
+  Window w;
+  if (!pairings.empty()) w = {pairings.front().uid, pairings.back().uid + 1};
+  if (w.end - w.first != pairings.size()) return std::nullopt;
+  const bool growing = w.first == 0 && w.end <= kWindow;
+  if (!growing && w.end - w.first != kWindow && w.end - w.first != kWindow - 1) return std::nullopt;
+  for (std::uint32_t k = w.first; k < w.end; ++k) {
+    const PairingStore::Pairing& p = pairings[k - w.first];
+    const auto digest = PairingStore::digest(tokenOf(k));
+    if (p.uid != k || p.digest != std::vector<std::uint8_t>(digest.begin(), digest.end())) return std::nullopt;
+  }
+  return w;
+}
+
+// Loads the store, tells the parent it is about to save, then moves the
+// window on, one save per step, until killed.
 [[noreturn]] void saveForever(const std::filesystem::path& dir, int readyFd) {
-  PairingStore store = PairingStore::load(testing::storeOptionsFor(dir));
+  Window w;
+  PairingStore::Options options = testing::storeOptionsFor(dir);
+  options.random = [&w](std::size_t) { return tokenBytes(w.end); };
+  PairingStore store = PairingStore::load(options);
+  if (auto loaded = windowOf(store.pairings())) {
+    w = *loaded;
+  } else {
+    ::_exit(2);
+  }
   const char ready = 1;
   if (::write(readyFd, &ready, 1) != 1) ::_exit(4);
-  for (std::uint32_t uid = 0;; ++uid) {
-    if (!store.pair(uid)) ::_exit(3);
+  for (;;) {
+    if (w.end - w.first >= kWindow) {
+      if (!store.unpair(tokenOf(w.first), w.first)) ::_exit(3);
+      ++w.first;
+    } else {
+      if (!store.pair(w.end)) ::_exit(3);
+      ++w.end;
+    }
   }
 }
 
@@ -39,8 +94,7 @@ std::chrono::microseconds timeOfOneSave() {
   const auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < 5; ++i) EXPECT_TRUE(store.pair(1));
   const auto total = std::chrono::steady_clock::now() - start;
-  return std::max(std::chrono::microseconds(50),
-                  std::chrono::duration_cast<std::chrono::microseconds>(total / 5));
+  return std::max(std::chrono::microseconds(50), std::chrono::duration_cast<std::chrono::microseconds>(total / 5));
 }
 
 // A killed process leaves the kernel's page cache as it was, so what a kill
@@ -49,7 +103,7 @@ std::chrono::microseconds timeOfOneSave() {
 TEST(PairingStoreCrashSafety, KillDuringSaveLeavesOldOrNewFile) {
   testing::TempDir dir(testing::memoryDirectory());
   const auto saveTime = timeOfOneSave();
-  std::size_t previousCount = 0;
+  Window previous;
   std::string problem;
   const auto report = testing::killWhileWriting(
       [&](int readyFd) { saveForever(dir.path(), readyFd); },
@@ -57,23 +111,27 @@ TEST(PairingStoreCrashSafety, KillDuringSaveLeavesOldOrNewFile) {
         auto bytes = files::readFile(dir / "pairings.plist", PairingStore::kMaxFileBytes);
         if (!bytes) {
           // Killed before its first save completed: there is still no file.
-          if (previousCount != 0) problem = "the file vanished: " + bytes.error().description;
-          return previousCount != 0 ? testing::AfterKill::kBroken : testing::AfterKill::kNoSave;
+          if (previous.end != 0) problem = "the file vanished: " + bytes.error().description;
+          return previous.end != 0 ? testing::AfterKill::kBroken : testing::AfterKill::kNoSave;
         }
         auto pairings = PairingStore::decode(*bytes);
-        // Each writer starts from the file and only appends, so a complete
-        // file never shrinks.
-        if (!pairings || pairings->size() < previousCount) {
-          problem = "a partial file of " + std::to_string(bytes->size()) + " bytes";
+        const auto window = pairings ? windowOf(*pairings) : std::nullopt;
+        if (!window) {
+          problem = "a file of " + std::to_string(bytes->size()) + " bytes that no save wrote";
           return testing::AfterKill::kBroken;
         }
-        const bool saved = pairings->size() > previousCount;
-        previousCount = pairings->size();
+        // Each writer starts from the file and moves the window forward.
+        if (window->first < previous.first || window->end < previous.end) {
+          problem = "the window went back";
+          return testing::AfterKill::kBroken;
+        }
+        const bool saved = *window != previous;
+        previous = *window;
         return saved ? testing::AfterKill::kSaved : testing::AfterKill::kNoSave;
       },
       saveTime, std::chrono::seconds(30), 5000, 4242);
   ASSERT_EQ(report.failure, "") << problem;
-  EXPECT_GT(report.kills, 100);
+  EXPECT_GT(report.kills, 300);
   EXPECT_TRUE(report.sawBothOutcomes()) << report.roundsThatSaved << " of " << report.kills << " after a save";
   // Kills can strand at most the named link of one save each; they must
   // stay rare, since the unnamed temporary file is only linked just before
@@ -81,9 +139,10 @@ TEST(PairingStoreCrashSafety, KillDuringSaveLeavesOldOrNewFile) {
   const std::size_t stranded = testing::strandedFiles(dir.path(), "pairings.plist");
   EXPECT_LT(stranded, static_cast<std::size_t>(report.kills) / 10);
   std::printf(
-      "one save: %lld us; %d kills, %d of them after a completed save; %zu pairings in "
-      "the final file; %zu stranded temporary files\n",
-      static_cast<long long>(saveTime.count()), report.kills, report.roundsThatSaved, previousCount, stranded);
+      "one save: %lld us; %d kills, %d of them after a completed save; %u saves in all; %zu stranded "
+      "temporary files\n",
+      static_cast<long long>(saveTime.count()), report.kills, report.roundsThatSaved, previous.first + previous.end,
+      stranded);
 }
 
 TEST(PairingStoreCrashSafety, FullFileSystemFailsAndKeepsThePreviousFile) {

@@ -32,13 +32,15 @@ struct KillReport {
   bool sawBothOutcomes() const { return roundsThatSaved > kills / 10 && kills - roundsThatSaved > kills / 10; }
 };
 
-// Each round forks a child that runs `writer(readyFd)`: the writer loads
-// what it needs, writes one byte to readyFd, then saves again and again
-// until it is killed (it must never return; it may _exit on a failed save,
-// which fails the round). The parent waits for the byte, sleeps a random
-// time within the window, SIGKILLs the child and calls `inspect`. Stops
-// after `maxRounds` rounds or `limit` of wall time. `oneSave` seeds the
-// window. The random sequence is fixed by `seed`.
+// Each round starts a child process that runs `writer(readyFd)`: the
+// writer loads what it needs, writes one byte to readyFd, then saves again
+// and again until it is killed (it must never return; it may _exit on a
+// failed save, which fails the round). The parent waits for the byte,
+// sleeps a random time within the window, has the child SIGKILLed and
+// calls `inspect`. Stops after `maxRounds` rounds or `limit` of wall time.
+// `oneSave` seeds the window. The random sequence is fixed by `seed`.
+// Children are forked from a copy of the calling process made on entry, so
+// `writer` sees the state of that moment.
 KillReport killWhileWriting(const std::function<void(int readyFd)>& writer, const std::function<AfterKill()>& inspect,
                             std::chrono::microseconds oneSave, std::chrono::seconds limit, int maxRounds,
                             unsigned seed);
