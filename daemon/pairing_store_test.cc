@@ -67,6 +67,28 @@ TEST(PairingStoreLoad, MalformedFilesGiveAnEmptyStoreAndStayUntouched) {
   }
 }
 
+// Found by fuzzing: a creation date the file format cannot hold (here the
+// year 1000) used to load, and then every save failed, so the daemon could
+// pair no one until the file was removed by hand.
+TEST(PairingStoreLoad, DateThatCannotBeWrittenBackMakesTheFileMalformed) {
+  TempDir dir;
+  const std::string content = R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><array>
+  <dict><key>digest</key><data>AQID</data><key>uid</key><integer>501</integer>
+        <key>created</key><date>2025-06-01T12:00:00Z</date></dict>
+  <dict><key>digest</key><data>BAUG</data><key>uid</key><integer>502</integer>
+        <key>created</key><date>1000-01-01T00:00:01Z</date></dict>
+</array></plist>)";
+  testing::writeText(dir / "pairings.plist", content);
+  auto store = PairingStore::load(testing::storeOptionsFor(dir.path()));
+  EXPECT_TRUE(store.pairings().empty());
+  EXPECT_EQ(testing::readText(dir / "pairings.plist"), content);
+
+  auto token = store.pair(501);
+  ASSERT_TRUE(token) << token.error().description;
+  EXPECT_TRUE(PairingStore::load(testing::storeOptionsFor(dir.path())).isPaired(*token, 501));
+}
+
 TEST(PairingStoreLoad, UidLimitsAreInclusive) {
   TempDir dir;
   writePlist(dir / "pairings.plist",

@@ -133,15 +133,17 @@ struct PlistLimits {
 };
 
 // Binary property list ("bplist00"). Fails for text or keys containing a NUL
-// byte, dates outside what the format library can hold (years 1933–2069),
-// and values nested deeper than PlistLimits::kMaxDepth.
+// byte or not valid UTF-8, dates outside what the format library can hold
+// (years 1933–2069), and values nested deeper than PlistLimits::kMaxDepth.
 std::expected<PlistData, PlatformError> encodeBinaryPlist(const PlistValue& value);
 
 // XML property list, for people and tests; same failures as the binary form.
 std::expected<std::string, PlatformError> encodeXmlPlist(const PlistValue& value);
 
 // Decodes a binary or XML property list. Unsupported node kinds (keyed
-// archive UIDs) and inputs beyond PlistLimits are errors.
+// archive UIDs), inputs beyond PlistLimits, and text, keys or dates the
+// encoders would refuse (NUL bytes, not UTF-8, out of range) are errors,
+// so whatever decodes can be written back.
 std::expected<PlistValue, PlatformError> decodePlist(std::span<const std::uint8_t> bytes);
 std::expected<PlistValue, PlatformError> decodePlist(std::string_view bytes);
 

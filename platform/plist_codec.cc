@@ -6,10 +6,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/plist.h"
 #include "platform/plist_limits.h"
+#include "platform/utf8.h"
 
 namespace bcn {
 namespace {
@@ -79,6 +84,33 @@ double dateSeconds(plist_t node) {
   return sec + usec / 1e6;
 }
 
+// Why `text` (a string value or a dictionary key) cannot be written, if it
+// cannot. libplist takes strings as NUL-terminated C strings, so a NUL byte
+// would silently cut the text short. It passes string bytes through
+// unchecked on the way in but converts them to UTF-16 on the way out, so
+// text that is not UTF-8 would be written as a file nobody can read back.
+std::optional<std::string> textProblem(std::string_view text) {
+  if (text.find('\0') != std::string_view::npos) return "contains a NUL byte";
+  if (!utf8::isValid(text)) return "is not valid UTF-8";
+  return std::nullopt;
+}
+
+// A date as libplist keeps it, whole seconds (32-bit) plus microseconds;
+// nothing when it does not fit. Decoding refuses the same dates encoding
+// does, so every value read from a file can be written back.
+std::optional<std::pair<std::int32_t, std::int32_t>> dateParts(double seconds) {
+  const double whole = std::floor(seconds);
+  if (!std::isfinite(seconds) || whole < INT32_MIN || whole > INT32_MAX) return std::nullopt;
+  auto sec = static_cast<std::int32_t>(whole);
+  auto usec = static_cast<std::int32_t>(std::lround((seconds - whole) * 1e6));
+  if (usec >= 1'000'000) {
+    if (sec == INT32_MAX) return std::nullopt;
+    ++sec;
+    usec -= 1'000'000;
+  }
+  return std::pair{sec, usec};
+}
+
 Result<Node> toNode(const PlistValue& value, std::size_t depth);
 
 Result<Node> containerToNode(const PlistValue& value, std::size_t depth) {
@@ -94,9 +126,7 @@ Result<Node> containerToNode(const PlistValue& value, std::size_t depth) {
   }
   Node node(plist_new_dict());
   for (const auto& [key, item] : *value.dictionary()) {
-    if (key.find('\0') != std::string::npos) {
-      return std::unexpected(encodeError("dictionary key contains a NUL byte"));
-    }
+    if (auto problem = textProblem(key)) return std::unexpected(encodeError("dictionary key " + *problem));
     auto child = toNode(item, depth + 1);
     if (!child) return child;
     plist_dict_set_item(node.get(), key.c_str(), child->release());
@@ -107,9 +137,7 @@ Result<Node> containerToNode(const PlistValue& value, std::size_t depth) {
 Result<Node> toNode(const PlistValue& value, std::size_t depth) {
   switch (value.kind()) {
     case PlistValue::Kind::text:
-      if (value.text()->find('\0') != std::string::npos) {
-        return std::unexpected(encodeError("text contains a NUL byte"));
-      }
+      if (auto problem = textProblem(*value.text())) return std::unexpected(encodeError("text " + *problem));
       return Node(plist_new_string(value.text()->c_str()));
     case PlistValue::Kind::boolean:
       return Node(plist_new_bool(*value.boolean() ? 1 : 0));
@@ -119,20 +147,9 @@ Result<Node> toNode(const PlistValue& value, std::size_t depth) {
     case PlistValue::Kind::real:
       return Node(plist_new_real(*value.real()));
     case PlistValue::Kind::date: {
-      // libplist keeps dates as whole seconds (32-bit) plus microseconds.
-      const double seconds = value.date()->secondsSince2001;
-      const double whole = std::floor(seconds);
-      if (!std::isfinite(seconds) || whole < INT32_MIN || whole > INT32_MAX) {
-        return std::unexpected(encodeError("date out of range"));
-      }
-      auto sec = static_cast<std::int32_t>(whole);
-      auto usec = static_cast<std::int32_t>(std::lround((seconds - whole) * 1e6));
-      if (usec >= 1'000'000) {
-        if (sec == INT32_MAX) return std::unexpected(encodeError("date out of range"));
-        ++sec;
-        usec -= 1'000'000;
-      }
-      return Node(plist_new_date(sec, usec));
+      const auto parts = dateParts(value.date()->secondsSince2001);
+      if (!parts) return std::unexpected(encodeError("date out of range"));
+      return Node(plist_new_date(parts->first, parts->second));
     }
     case PlistValue::Kind::data:
       return Node(plist_new_data(reinterpret_cast<const char*>(value.data()->data()),
@@ -166,10 +183,15 @@ Result<PlistValue> fromNode(plist_t node, std::size_t depth) {
     case PLIST_STRING: {
       std::uint64_t length = 0;
       const char* text = plist_get_string_ptr(node, &length);
-      return PlistValue(std::string(text != nullptr ? text : "", text != nullptr ? length : 0));
+      std::string value(text != nullptr ? text : "", text != nullptr ? length : 0);
+      if (auto problem = textProblem(value)) return std::unexpected(decodeError("text " + *problem));
+      return PlistValue(std::move(value));
     }
-    case PLIST_DATE:
-      return PlistValue(Date{dateSeconds(node)});
+    case PLIST_DATE: {
+      const double seconds = dateSeconds(node);
+      if (!dateParts(seconds)) return std::unexpected(decodeError("date out of range"));
+      return PlistValue(Date{seconds});
+    }
     case PLIST_DATA: {
       std::uint64_t length = 0;
       const auto* bytes = reinterpret_cast<const std::uint8_t*>(plist_get_data_ptr(node, &length));
@@ -198,6 +220,9 @@ Result<PlistValue> fromNode(plist_t node, std::size_t depth) {
         plist_dict_next_item(node, iter, &key, &item);
         std::unique_ptr<char, decltype(&std::free)> keyOwner(key, &std::free);
         if (item == nullptr) break;
+        if (key != nullptr && !utf8::isValid(key)) {
+          return std::unexpected(decodeError("dictionary key is not valid UTF-8"));
+        }
         auto value = fromNode(item, depth + 1);
         if (!value) return value;
         entries.emplace_back(key != nullptr ? key : "", std::move(*value));

@@ -180,6 +180,49 @@ TEST(PlistEncodeErrors, RefusesWhatTheFormatCannotHold) {
   EXPECT_EQ(result.error().domain, PlatformError::kCocoaDomain);
 }
 
+TEST(PlistEncodeErrors, RefusesTextThatIsNotUtf8) {
+  for (const std::string text : {"\xff", "caf\xe9", "\xc0\x80", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xe2\x82"}) {
+    EXPECT_FALSE(encodeBinaryPlist(PlistValue(text))) << text;
+    EXPECT_FALSE(encodeXmlPlist(PlistDictionary{{text, 1}})) << text;
+  }
+  EXPECT_TRUE(encodeBinaryPlist(PlistValue("\xf0\x9f\x93\xb6 \xe2\x80\x94 \xc3\xa9")));
+}
+
+// A binary plist holding one object, for inputs our encoder refuses to make.
+PlistData binaryWithOneObject(std::initializer_list<std::uint8_t> object) {
+  PlistData bytes{'b', 'p', 'l', 'i', 's', 't', '0', '0'};
+  bytes.insert(bytes.end(), object);
+  const auto tableOffset = static_cast<std::uint8_t>(bytes.size());
+  bytes.push_back(8);                                   // offset table: the object is at 8
+  bytes.insert(bytes.end(), 6, 0);                      // unused, sort version
+  bytes.push_back(1);                                   // offset size
+  bytes.push_back(1);                                   // reference size
+  bytes.insert(bytes.end(), {0, 0, 0, 0, 0, 0, 0, 1});  // one object
+  bytes.insert(bytes.end(), 8, 0);                      // the top object is object 0
+  bytes.insert(bytes.end(), {0, 0, 0, 0, 0, 0, 0, tableOffset});
+  return bytes;
+}
+
+// Found by fuzzing: the parsers hand such text and dates through, and the
+// encoders then refused them or wrote a file that could not be read back,
+// so a store that loaded such a file could never save again.
+TEST(PlistDecodeErrors, RefusesWhatCouldNotBeWrittenBack) {
+  ASSERT_TRUE(decodePlist(binaryWithOneObject({0x52, 'o', 'k'})));
+  EXPECT_FALSE(decodePlist(binaryWithOneObject({0x52, 0x90, 'x'})));     // "ASCII" string with a high byte
+  EXPECT_FALSE(decodePlist(binaryWithOneObject({0x62, 0, 'a', 0, 0})));  // UTF-16 text holding a NUL
+  const std::string head = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
+  EXPECT_FALSE(decodePlist(head + "<string>caf\xe9</string></plist>"));
+  EXPECT_FALSE(decodePlist(head + "<dict><key>\x90tun3</key><true/></dict></plist>"));
+
+  EXPECT_FALSE(decodePlist(head + "<date>1000-01-01T00:00:01Z</date></plist>"));
+  EXPECT_FALSE(decodePlist(head + "<date>2100-01-01T00:00:00Z</date></plist>"));
+  // 1e12 s after 2001 as a big-endian double.
+  EXPECT_FALSE(decodePlist(binaryWithOneObject({0x33, 0x42, 0x6D, 0x1A, 0x94, 0xA2, 0x00, 0x00, 0x00})));
+  auto inRange = decodePlist(head + "<date>1950-06-01T00:00:00Z</date></plist>");
+  ASSERT_TRUE(inRange && inRange->date());
+  EXPECT_TRUE(encodeBinaryPlist(*inRange));
+}
+
 TEST(PlistDecodeErrors, NonPlistInputIsAnError) {
   for (std::string_view input : {"", "bplist00", "hello", "<plist><dict><key>a</key></plist>",
                                  "<plist><dict><key>a&#0;b</key><true/></dict></plist>"}) {

@@ -8,6 +8,9 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
+  # fuzzing: libFuzzer and the sanitizer runtimes (clang 14 cannot compile
+  # std::expected against GCC 12's library; 19 can)
+  clang-19 libclang-rt-19-dev
   # property lists, crypto/TLS, async I/O, JSON, URI parsing
   libplist-dev libplist++-dev libssl-dev ca-certificates libasio-dev
   nlohmann-json3-dev liburiparser-dev

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything with AddressSanitizer and
-# UndefinedBehaviorSanitizer, and runs the whole test suite. As root it also
+# UndefinedBehaviorSanitizer, runs the whole test suite, then runs each fuzz
+# target for a bounded time (scripts/fuzz.sh). As root it also
 # brings up the system bus and polkitd for the authorization tests, and
 # takes down what it started when the run ends.
 set -euo pipefail
@@ -17,3 +18,6 @@ if [ "$(id -u)" = 0 ]; then
   export BCN_POLKIT_TEST=1
 fi
 ctest --test-dir build-sanitize --output-on-failure -j "$(nproc)"
+
+# Every fuzz target for 30 s, seeded from fuzz/corpus/.
+bash scripts/fuzz.sh 30

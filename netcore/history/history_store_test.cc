@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -176,6 +177,33 @@ TEST(HistoryStoreTest, FailedSaveReportsAndKeepsThePreviousFile) {
   ASSERT_FALSE(result.has_value());
   EXPECT_EQ(result.error().domain, PlatformError::kPosixDomain);
   EXPECT_EQ(result.error().code, ENOTDIR);
+}
+
+// Found by fuzzing: a key that is not UTF-8 (a binary "ASCII" string with
+// a high byte) used to load, and the next save reported success while
+// writing a file that loaded empty, losing every history in it.
+TEST(HistoryStoreTest, KeyThatIsNotUtf8NeitherLoadsNorSaves) {
+  TempDir dir;
+  const HistoryStore store(dir / "history.plist");
+  HistoryMap histories = withTraffic(sampleHistories());
+  histories.emplace("Xtun9", histories.at("en0"));
+  auto bytes = encodeHistoryFile(histories);
+  ASSERT_TRUE(bytes.has_value());
+  const std::string_view marker = "Xtun9";
+  const auto at = std::search(bytes->begin(), bytes->end(), marker.begin(), marker.end());
+  ASSERT_NE(at, bytes->end());
+  *at = 0x90;
+  EXPECT_FALSE(decodeHistoryFile(*bytes).has_value());
+  ASSERT_TRUE(files::writeFileAtomically(store.url(), *bytes, 0644).has_value());
+  EXPECT_TRUE(store.load().empty());
+
+  const HistoryMap good = withTraffic(sampleHistories());
+  ASSERT_TRUE(store.save(good).has_value());
+  HistoryMap bad = good;
+  bad.emplace("\x90tun9", good.at("en0"));
+  auto result = store.save(bad);
+  ASSERT_FALSE(result.has_value());
+  EXPECT_EQ(store.load(), good) << "the refused save left the previous file";
 }
 
 }  // namespace

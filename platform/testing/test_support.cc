@@ -1,20 +1,25 @@
 #include "platform/testing/test_support.h"
 
+#include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <string>
 
 namespace bcn::testing {
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "bcn-test-XXXXXX").string();
+TempDir::TempDir() : TempDir(std::filesystem::temp_directory_path()) {}
+
+TempDir::TempDir(const std::filesystem::path& parent) {
+  std::string pattern = (parent / "bcn-test-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
 }
@@ -25,6 +30,11 @@ TempDir::~TempDir() {
   std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
                                std::filesystem::perm_options::add, ignored);
   std::filesystem::remove_all(path_, ignored);
+}
+
+std::filesystem::path memoryDirectory() {
+  std::error_code ignored;
+  return std::filesystem::is_directory("/dev/shm", ignored) ? "/dev/shm" : std::filesystem::temp_directory_path();
 }
 
 bool runningAsRoot() { return ::geteuid() == 0; }
@@ -64,6 +74,35 @@ int withReadOnlyDirectory(const std::filesystem::path& directory, const std::fun
     }
     return body();
   });
+}
+
+int withSmallFileSystem(const std::filesystem::path& directory, std::size_t bytes, const std::function<int()>& body) {
+  return runInChild([&] {
+    if (::unshare(CLONE_NEWNS) != 0) return 119;
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return 119;
+    const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+    if (::mount("bcn-test", directory.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0) return 119;
+    return body();
+  });
+}
+
+bool fillFileSystem(const std::filesystem::path& filler, std::size_t spareBytes) {
+  const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  const std::string block(4096, 'f');
+  off_t size = 0;
+  for (;;) {
+    const ssize_t n = ::write(fd, block.data(), block.size());
+    if (n > 0) {
+      size += n;
+      continue;
+    }
+    const bool full = n < 0 && errno == ENOSPC;
+    const bool gaveBack =
+        ::ftruncate(fd, size > static_cast<off_t>(spareBytes) ? size - static_cast<off_t>(spareBytes) : 0) == 0;
+    ::close(fd);
+    return full && gaveBack;
+  }
 }
 
 std::string readText(const std::filesystem::path& path) {

@@ -1,19 +1,22 @@
 // Helpers for the test suites: scratch directories, running a piece of a
-// test in a child process, and making a directory read-only in a way that
-// also binds root (who ignores permission bits). Test-only code.
+// test in a child process, making a directory read-only in a way that also
+// binds root (who ignores permission bits), and a small file system to fill
+// up. Test-only code.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <string>
 
 namespace bcn::testing {
 
-// A fresh directory under the system's temporary directory, removed with
-// everything in it when the object goes away.
+// A fresh directory under the system's temporary directory (or under
+// `parent`), removed with everything in it when the object goes away.
 class TempDir {
  public:
   TempDir();
+  explicit TempDir(const std::filesystem::path& parent);
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
@@ -24,6 +27,10 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+// /dev/shm where the machine has it, else the temporary directory: for
+// tests whose files need not reach a disk and that want many fast fsyncs.
+std::filesystem::path memoryDirectory();
 
 bool runningAsRoot();
 
@@ -37,6 +44,17 @@ int runInChild(const std::function<int()>& body);
 // private mount namespace of a child process (permission bits do not stop
 // root); otherwise its mode is dropped to 0555 and restored afterwards.
 int withReadOnlyDirectory(const std::filesystem::path& directory, const std::function<int()>& body);
+
+// Runs `body` in a child process that has a fresh tmpfs of `bytes` bytes
+// mounted on `directory` (which must exist) in a private mount namespace,
+// so the mount is gone with the child. Returns the child's result; 119 when
+// the mount could not be made. Needs root.
+int withSmallFileSystem(const std::filesystem::path& directory, std::size_t bytes, const std::function<int()>& body);
+
+// Writes `filler` until its file system is full, then gives `spareBytes`
+// back (rounded up to whole pages by the file system). False when the
+// filling stopped for another reason than ENOSPC.
+bool fillFileSystem(const std::filesystem::path& filler, std::size_t spareBytes);
 
 std::string readText(const std::filesystem::path& path);
 void writeText(const std::filesystem::path& path, const std::string& text);

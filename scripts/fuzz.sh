@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets under fuzz/ with clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer, and runs each for a bounded time, seeded from
+# fuzz/corpus/<target>/. Prints the executions per target and fails on the
+# first finding, leaving the input that triggered it in build-fuzz/artifacts/.
+#
+#   bash scripts/fuzz.sh                 # every target, 30 s each (what CI runs)
+#   bash scripts/fuzz.sh 3600 plist      # one target for an hour
+#
+# Inputs that reach new code are kept in build-fuzz/corpus/<target>/ and
+# reused by later runs; copy the useful ones into fuzz/corpus/ by hand.
+# Reproduce a finding with: build-fuzz/fuzz/<target>_fuzz <artifact file>
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${1:-30}
+shift || true
+if ! [[ $seconds =~ ^[1-9][0-9]*$ ]]; then
+  echo "usage: $0 [seconds per target] [target ...]" >&2
+  exit 2
+fi
+
+cmake -S . -B build-fuzz -G Ninja -DBCN_FUZZ=ON -DCMAKE_BUILD_TYPE=Debug \
+  -DCMAKE_C_COMPILER=clang-19 -DCMAKE_CXX_COMPILER=clang++-19 -DCMAKE_C_FLAGS=-O1 -DCMAKE_CXX_FLAGS=-O1 >/dev/null
+cmake --build build-fuzz --parallel "$(nproc)"
+
+if [ "$#" -eq 0 ]; then
+  set -- $(find build-fuzz/fuzz -maxdepth 1 -type f -executable -name '*_fuzz' -printf '%f\n' | sed 's/_fuzz$//' | sort)
+fi
+
+# Readable stack traces in the logs: any llvm-symbolizer will do.
+for symbolizer in /usr/lib/llvm-19/bin/llvm-symbolizer "$(command -v llvm-symbolizer || true)"; do
+  if [ -z "${ASAN_SYMBOLIZER_PATH:-}" ] && [ -x "$symbolizer" ]; then export ASAN_SYMBOLIZER_PATH=$symbolizer; fi
+done
+
+mkdir -p build-fuzz/artifacts build-fuzz/logs
+summary=()
+failed=()
+for target in "$@"; do
+  binary="build-fuzz/fuzz/${target}_fuzz"
+  seeds="fuzz/corpus/$target"
+  work="build-fuzz/corpus/$target"
+  log="build-fuzz/logs/$target.log"
+  [ -x "$binary" ] || { echo "no fuzz target named $target" >&2; exit 2; }
+  [ -d "$seeds" ] || { echo "no seed corpus $seeds" >&2; exit 2; }
+  mkdir -p "$work"
+  options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
+           -artifact_prefix="build-fuzz/artifacts/$target-")
+  [ -f "$binary.dict" ] && options+=(-dict="$binary.dict")
+  echo "== $target: ${seconds} s"
+  status=0
+  "$binary" "${options[@]}" "$work" "$seeds" >"$log" 2>&1 || status=$?
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+  units=$(find "$work" -type f | wc -l)
+  if [ "$status" -eq 0 ]; then
+    summary+=("$(printf '%-18s %12s executions  %6s/s  %5s corpus inputs  clean' \
+      "$target" "${runs:-?}" "$(( ${runs:-0} / seconds ))" "$units")")
+  else
+    summary+=("$(printf '%-18s %12s executions  FAILED (exit %d), log %s' "$target" "${runs:-?}" "$status" "$log")")
+    failed+=("$target")
+    grep -E -A 25 '^==[0-9]+== ?ERROR|runtime error|deadly signal|Timeout|out-of-memory' "$log" | head -n 60 || tail -n 40 "$log"
+  fi
+done
+
+echo
+echo "Fuzzing summary (${seconds} s per target):"
+printf '  %s\n' "${summary[@]}"
+if ((${#failed[@]})); then
+  echo "findings in: ${failed[*]} (inputs in build-fuzz/artifacts/)" >&2
+  exit 1
+fi
