@@ -79,8 +79,8 @@ class AdminDaemon {
   // machine-wide preferences lock. Errors: notPaired (the preferences are
   // not touched), unknownService (also for hidden services),
   // configurationFailed.
-  std::expected<void, PlatformError> setServiceEnabled(std::string_view serviceID, bool enabled,
-                                                       std::string_view token, std::uint32_t uid);
+  std::expected<void, PlatformError> setServiceEnabled(std::string_view serviceID, bool enabled, std::string_view token,
+                                                       std::uint32_t uid);
 
   // Opens a request for `uid` owned by `session` and returns its identifier
   // (an upper-case UUID). Every older request of that user is dropped and
@@ -124,6 +124,10 @@ class AdminDaemon {
   // Never touches the lock; may block while polkit evaluates the right.
   std::expected<void, AdminError> verifyPairRight(std::span<const std::uint8_t> authorization,
                                                   const ProcessIdentity& callerProcess);
+
+  // Removes request `id` of `approverUID` from the table and hands over its
+  // waiter (possibly empty). REQUIRES: lock_ held.
+  std::expected<PairingReply, AdminError> takeRequest(std::string_view id, std::uint32_t approverUID);
 
   AuthorizationServices& authorization_;
   Log& log_;

@@ -119,16 +119,11 @@ TEST(UnpairAll, ARefusedAuthorizationChangesNothing) {
 }
 
 TEST(UnpairAll, ASaveFailureIsReportedAndNotLogged) {
-  testing::TempDir dir;
-  testing::writeText(dir / "state", "not a directory");
-  FakeAuthorizationServices authorization{kConsole};
-  authorization.grant(kConsole, AdminConstants::pairRight);
-  RecordingLog log;
-  AdminDaemon daemon(PairingStore(testing::storeOptionsFor(dir / "state")), authorization, log);
-  auto result = daemon.unpairAll(DaemonFixture::formFor(kConsole), kConsole);
+  DaemonFixture f(DaemonFixture::Store::unwritable);
+  auto result = f.daemon->unpairAll(DaemonFixture::formFor(kConsole), kConsole);
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().code, ENOTDIR);
-  EXPECT_TRUE(log.messages().empty());
+  EXPECT_TRUE(f.log.messages().empty());
 }
 
 }  // namespace

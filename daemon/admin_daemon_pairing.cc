@@ -78,11 +78,9 @@ std::expected<void, PlatformError> AdminDaemon::approvePairing(std::string_view 
   std::expected<std::string, PlatformError> token;
   {
     std::lock_guard guard(lock_);
-    auto entry = std::find_if(pending_.begin(), pending_.end(), [&](const PendingPairing& p) { return p.id == id; });
-    if (entry == pending_.end()) return failure(AdminError::unknownRequest);
-    if (entry->uid != approverUID) return failure(AdminError::wrongUser);
-    waiter = std::move(entry->waiter);
-    pending_.erase(entry);
+    auto taken = takeRequest(id, approverUID);
+    if (!taken) return failure(taken.error());
+    waiter = std::move(*taken);
     token = store_.pair(approverUID);
   }
   if (!token) {
@@ -100,14 +98,21 @@ std::expected<void, PlatformError> AdminDaemon::denyPairing(std::string_view id,
   PairingReply waiter;
   {
     std::lock_guard guard(lock_);
-    auto entry = std::find_if(pending_.begin(), pending_.end(), [&](const PendingPairing& p) { return p.id == id; });
-    if (entry == pending_.end()) return failure(AdminError::unknownRequest);
-    if (entry->uid != approverUID) return failure(AdminError::wrongUser);
-    waiter = std::move(entry->waiter);
-    pending_.erase(entry);
+    auto taken = takeRequest(id, approverUID);
+    if (!taken) return failure(taken.error());
+    waiter = std::move(*taken);
   }
   if (waiter) waiter(failure(AdminError::authorizationFailed));
   return {};
+}
+
+std::expected<PairingReply, AdminError> AdminDaemon::takeRequest(std::string_view id, std::uint32_t approverUID) {
+  auto entry = std::find_if(pending_.begin(), pending_.end(), [&](const PendingPairing& p) { return p.id == id; });
+  if (entry == pending_.end()) return std::unexpected(AdminError::unknownRequest);
+  if (entry->uid != approverUID) return std::unexpected(AdminError::wrongUser);
+  PairingReply waiter = std::move(entry->waiter);
+  pending_.erase(entry);
+  return waiter;
 }
 
 void AdminDaemon::sessionEnded(SessionID session) {

@@ -155,23 +155,18 @@ TEST(PairingWait, ApprovalBeforeTheWaitRecordsAPairingNobodyReceives) {
 }
 
 TEST(PairingHandshake, AFailedSaveReachesTheConsoleAndTheApp) {
-  testing::TempDir dir;
-  testing::writeText(dir / "state", "not a directory");
-  FakeAuthorizationServices authorization{kConsole};
-  authorization.grant(kConsole, AdminConstants::pairRight);
-  RecordingLog log;
-  AdminDaemon daemon(PairingStore(testing::storeOptionsFor(dir / "state")), authorization, log);
-  const std::string id = daemon.beginPairing(kUser, 1).value();
+  DaemonFixture f(DaemonFixture::Store::unwritable);
+  const std::string id = f.begin(kUser, 1);
   ReplyBox wait;
-  daemon.awaitPairing(id, 1, wait.reply());
+  f.daemon->awaitPairing(id, 1, wait.reply());
 
-  auto result = daemon.approvePairing(id, DaemonFixture::formFor(kConsole), kUser, kConsole);
+  auto result = f.daemon->approvePairing(id, DaemonFixture::formFor(kConsole), kUser, kConsole);
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().code, ENOTDIR);
   ASSERT_FALSE(wait.only().has_value());
   EXPECT_EQ(wait.only().error(), result.error());
-  EXPECT_TRUE(daemon.pendingPairings(kUser).empty());
-  EXPECT_EQ(log.messages().size(), 1u) << "failures are not logged";
+  EXPECT_TRUE(f.pendingIDs(kUser).empty());
+  EXPECT_EQ(f.log.messages().size(), 1u) << "failures are not logged";
 }
 
 }  // namespace

@@ -60,15 +60,24 @@ class ReplyBox {
 inline constexpr ProcessIdentity kConsole{4100, 777, 501};
 
 struct DaemonFixture {
+  enum class Store { writable, unwritable };
+
   TempDir dir;
   FakeAuthorizationServices authorization{kConsole};
   RecordingLog log;
   std::unique_ptr<AdminDaemon> daemon;
 
-  DaemonFixture() {
+  // An unwritable store sits in a "directory" that is a plain file, so
+  // every save fails with ENOTDIR.
+  explicit DaemonFixture(Store store = Store::writable) {
     authorization.grant(kConsole, AdminConstants::pairRight);
+    auto storeDirectory = dir.path();
+    if (store == Store::unwritable) {
+      storeDirectory /= "state";
+      writeText(storeDirectory, "not a directory");
+    }
     // Never the machine's own preferences.
-    daemon = std::make_unique<AdminDaemon>(PairingStore::load(storeOptionsFor(dir.path())), authorization, log,
+    daemon = std::make_unique<AdminDaemon>(PairingStore::load(storeOptionsFor(storeDirectory)), authorization, log,
                                            netprefs::PreferencesLocation::inDirectory(dir.path() / "netprefs"));
   }
 

@@ -131,23 +131,14 @@ TEST(PolkitAuthorization, RebuildsAuthorizationsOnlyForTheLiveProcessTheyName) {
 TEST(PolkitAuthorization, ASubjectThatExitsLosesItsAuthorization) {
   FakePkcheck pkcheck;
   auto services = pkcheck.services();
-  int pipefd[2];
-  ASSERT_EQ(::pipe(pipefd), 0);
-  pid_t child = ::fork();
-  if (child == 0) {
-    ::close(pipefd[1]);
-    char c;
-    [[maybe_unused]] auto n = ::read(pipefd[0], &c, 1);
-    _exit(0);
-  }
-  ::close(pipefd[0]);
-  auto identity = ProcessIdentity::of(child).value();
+  testing::WaitingChild child;
+  ASSERT_GT(child.pid(), 0);
+  auto identity = ProcessIdentity::of(child.pid()).value();
   auto form = encodeAuthorizationExternalForm(identity, {});
   AuthorizationRef held;
   ASSERT_EQ(services.createFromExternalForm(form, &held), AuthorizationStatus::success);
 
-  ::close(pipefd[1]);
-  ::waitpid(child, nullptr, 0);
+  child.release();
   EXPECT_EQ(services.copyRights(*held, "r", 2), AuthorizationStatus::invalidRef);
   AuthorizationRef late;
   EXPECT_EQ(services.createFromExternalForm(form, &late), AuthorizationStatus::invalidRef);

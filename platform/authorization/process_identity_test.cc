@@ -65,23 +65,13 @@ TEST(ProcessIdentity, IsAbsentForProcessesThatDoNotExist) {
 }
 
 TEST(ProcessIdentity, APidfdNoticesThatItsProcessExited) {
-  int pipefd[2];
-  ASSERT_EQ(::pipe(pipefd), 0);
-  pid_t child = ::fork();
-  if (child == 0) {
-    ::close(pipefd[1]);
-    char c;
-    [[maybe_unused]] auto n = ::read(pipefd[0], &c, 1);
-    _exit(0);
-  }
-  int pidfd = openPidfd(child);
+  testing::WaitingChild child;
+  int pidfd = openPidfd(child.pid());
   ASSERT_GE(pidfd, 0);
   EXPECT_FALSE(pidfdExited(pidfd));
-  ::close(pipefd[1]);
-  ::waitpid(child, nullptr, 0);
+  child.release();
   EXPECT_TRUE(pidfdExited(pidfd));
   ::close(pidfd);
-  ::close(pipefd[0]);
 }
 
 }  // namespace

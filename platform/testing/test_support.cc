@@ -27,8 +27,7 @@ TempDir::TempDir(const std::filesystem::path& parent) {
 TempDir::~TempDir() {
   std::error_code ignored;
   // Undo any read-only mode a test left so the removal can go through.
-  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::add, ignored);
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
   std::filesystem::remove_all(path_, ignored);
 }
 
@@ -38,6 +37,29 @@ std::filesystem::path memoryDirectory() {
 }
 
 bool runningAsRoot() { return ::geteuid() == 0; }
+
+WaitingChild::WaitingChild() {
+  int pipefd[2];
+  if (::pipe(pipefd) != 0) return;
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    ::close(pipefd[1]);
+    char c;
+    [[maybe_unused]] auto n = ::read(pipefd[0], &c, 1);
+    _exit(0);
+  }
+  ::close(pipefd[0]);
+  hold_ = pipefd[1];
+}
+
+WaitingChild::~WaitingChild() { release(); }
+
+void WaitingChild::release() {
+  if (hold_ >= 0) ::close(hold_);
+  hold_ = -1;
+  if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+}
 
 int runInChild(const std::function<int()>& body) {
   const pid_t pid = ::fork();

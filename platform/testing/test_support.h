@@ -39,6 +39,25 @@ bool runningAsRoot();
 // changes process-wide state (mount namespaces, environment).
 int runInChild(const std::function<int()>& body);
 
+// A forked child that does nothing until released, then exits 0; a live
+// process for tests about process identities and exits. Released and
+// reaped when the object goes away.
+class WaitingChild {
+ public:
+  WaitingChild();
+  ~WaitingChild();
+  WaitingChild(const WaitingChild&) = delete;
+  WaitingChild& operator=(const WaitingChild&) = delete;
+
+  int pid() const { return pid_; }
+  // Lets the child exit and waits for it.
+  void release();
+
+ private:
+  int pid_ = -1;
+  int hold_ = -1;
+};
+
 // Runs `body` while `directory` is read-only for this process and returns
 // its result. As root the directory is bind-mounted read-only inside a
 // private mount namespace of a child process (permission bits do not stop
