@@ -21,3 +21,9 @@ ctest --test-dir build-sanitize --output-on-failure -j "$(nproc)"
 
 # Every fuzz target for 30 s, seeded from fuzz/corpus/.
 bash scripts/fuzz.sh 30
+
+# The IPC round-trip benchmark at reduced size, optimised, beside its D-Bus
+# anchor (bash scripts/bench.sh ipc_bench runs it at full size).
+cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DBCN_BUILD_TESTS=OFF >/dev/null
+cmake --build build-bench --target ipc_bench
+./build-bench/bench/ipc_bench --quick
