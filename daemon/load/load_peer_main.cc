@@ -20,8 +20,9 @@
 //   authorize-hold [--approve ID]
 //       obtains the pair right from polkit, prints "form=HEX", waits for
 //       SIGUSR1, then approves ID with that form on its own connection
-//   send-form --form HEX (--approve ID | --unpair-all)
-//       sends someone's form on this process's own control connection
+//   send-form --form HEX|self (--approve ID | --unpair-all)
+//       sends someone's form (or one naming itself) on this process's own
+//       control connection
 #include <signal.h>
 #include <sys/resource.h>
 
@@ -229,14 +230,20 @@ int flood(const Arguments& args) {
   return 0;
 }
 
-int formNaming(const Arguments& args) {
-  auto subject = ProcessIdentity::of(static_cast<std::int32_t>(args.number("--pid")));
-  if (!subject) return std::printf("error=no such process\n"), 1;
+// A form naming `subject`, as anyone can write one: the layout is public
+// and so are pids and start times.
+std::vector<std::uint8_t> formNaming(const ProcessIdentity& subject) {
   AuthorizationNonce nonce{};
   auto random = crypto::secureRandomBytes(nonce.size()).value_or(std::vector<std::uint8_t>(nonce.size()));
   std::copy(random.begin(), random.end(), nonce.begin());
-  const auto form = encodeAuthorizationExternalForm(*subject, nonce);
-  std::printf("form=%s\n", hex({form.begin(), form.end()}).c_str());
+  const auto form = encodeAuthorizationExternalForm(subject, nonce);
+  return {form.begin(), form.end()};
+}
+
+int formNamingMode(const Arguments& args) {
+  auto subject = ProcessIdentity::of(static_cast<std::int32_t>(args.number("--pid")));
+  if (!subject) return std::printf("error=no such process\n"), 1;
+  std::printf("form=%s\n", hex(formNaming(*subject)).c_str());
   return 0;
 }
 
@@ -267,7 +274,10 @@ int authorizeHold(const Arguments& args) {
 }
 
 int sendFormMode(const Arguments& args) {
-  const auto reply = sendForm(unhex(args.get("--form")), args.has("--unpair-all") ? "" : args.get("--approve"));
+  // "self": a form naming this very process, which has no right of its own.
+  const std::string text = args.get("--form");
+  const auto form = text == "self" ? formNaming(ProcessIdentity::ofSelf().value()) : unhex(text);
+  const auto reply = sendForm(form, args.has("--unpair-all") ? "" : args.get("--approve"));
   std::printf("%s\n", describe(reply).c_str());
   return reply ? 0 : 1;
 }
@@ -297,7 +307,7 @@ int main(int argc, char** argv) {
   if (args.mode == "hold") return hold(args);
   if (args.mode == "deny") return deny(args);
   if (args.mode == "flood") return flood(args);
-  if (args.mode == "form-naming") return formNaming(args);
+  if (args.mode == "form-naming") return formNamingMode(args);
   if (args.mode == "authorize-hold") return authorizeHold(args);
   if (args.mode == "send-form") return sendFormMode(args);
   std::fprintf(stderr, "unknown mode %s\n", args.mode.c_str());
