@@ -8,7 +8,7 @@
 //       the mixed population of load_mix.h on the app service (root only)
 //   hold --count N --uid-base B --denied D
 //       N users (B, B+1, …) each open a request and wait on it; prints
-//       "held=N" once all wait; on SIGUSR1 checks that the first D waits were
+//       "held=N" and "ready" once all wait; on SIGUSR1 checks that the first D waits were
 //       answered with a denial, once, and the rest not at all, then drops all
 //   deny --count N --uid-base B
 //       as each of those users, on the control service, denies its request
@@ -135,7 +135,7 @@ int hold(const Arguments& args) {
   load::pumpAll(clients, 500ms);
   std::size_t early = 0;
   for (const auto& client : clients) early += client->waiting(2) ? 0 : 1;
-  std::printf("held=%zu\nearly=%zu\n", clients.size() - early, early);
+  std::printf("held=%zu\nearly=%zu\nready\n", clients.size() - early, early);
   std::fflush(stdout);
   waitForSignal();
 
@@ -164,7 +164,7 @@ int hold(const Arguments& args) {
   }
   // Every remaining wait ends with its connection, dropped mid-wait.
   clients.clear();
-  std::printf("denials=%zu\nsilent=%zu\nwrong=%zu\nduplicates=%zu\nunexpected=%zu\n", denials, silent, wrong,
+  std::printf("denials=%zu\nsilent=%zu\nwrong=%zu\nduplicates=%zu\nunexpected=%zu\ndone\n", denials, silent, wrong,
               duplicates, unexpected);
   const bool ok =
       early == 0 && denials == denied && silent == count - denied && wrong == 0 && duplicates == 0 && unexpected == 0;

@@ -6,20 +6,19 @@
 // and a pairing file that was readable at every moment and still holds
 // exactly what it held.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <future>
 #include <thread>
 
 #include "daemon/e2e/daemon_harness.h"
+#include "daemon/load/hold_cycle.h"
+#include "daemon/load/pairing_file_watcher.h"
 #include "daemon/load/process_usage.h"
 #include "daemon/pairing_store.h"
 #include "platform/files.h"
-#include "platform/ipc/testing/child_peer.h"
 
 namespace bcn {
 namespace {
@@ -32,29 +31,6 @@ constexpr std::uint32_t kMixUIDs = 70'000;
 constexpr std::uint32_t kHoldUIDs = 80'000;
 constexpr std::size_t kHeld = 1000;
 constexpr std::size_t kDenied = 500;
-
-// ASan keeps freed memory in a quarantine of 256 MiB before reusing it, so
-// the daemon's resident size would climb for a long while whatever it
-// does. A small quarantine lets the size follow what is really in use.
-class ScopedAsanQuarantine {
- public:
-  ScopedAsanQuarantine() {
-    const char* old = std::getenv("ASAN_OPTIONS");
-    if (old) saved_ = old;
-    const std::string options = (saved_ ? *saved_ + ":" : std::string()) + "quarantine_size_mb=8";
-    ::setenv("ASAN_OPTIONS", options.c_str(), 1);
-  }
-  ~ScopedAsanQuarantine() {
-    if (saved_) {
-      ::setenv("ASAN_OPTIONS", saved_->c_str(), 1);
-    } else {
-      ::unsetenv("ASAN_OPTIONS");
-    }
-  }
-
- private:
-  std::optional<std::string> saved_;
-};
 
 // The customary soft limit on descriptors (1,024), as the daemon gets it
 // from systemd, whatever this shell allows: 1,000 held waits need twice as
@@ -71,33 +47,6 @@ class ScopedCustomaryDescriptorLimit {
 
  private:
   rlimit saved_{};
-};
-
-// Reads the pairing file over and over while the daemon rewrites it.
-class PairingFileWatcher {
- public:
-  explicit PairingFileWatcher(std::filesystem::path path) : path_(std::move(path)), thread_([this] { watch(); }) {}
-  ~PairingFileWatcher() {
-    stop_ = true;
-    thread_.join();
-  }
-  std::size_t reads() const { return reads_; }
-  std::size_t bad() const { return bad_; }
-
- private:
-  void watch() {
-    while (!stop_) {
-      auto bytes = files::readFile(path_, PairingStore::kMaxFileBytes);
-      ++reads_;
-      if (!bytes || !PairingStore::decode(*bytes)) ++bad_;
-      std::this_thread::sleep_for(5ms);
-    }
-  }
-  std::filesystem::path path_;
-  std::atomic<bool> stop_{false};
-  std::atomic<std::size_t> reads_{0};
-  std::atomic<std::size_t> bad_{0};
-  std::thread thread_;
 };
 
 class DaemonUnderLoad : public ::testing::Test {
@@ -126,39 +75,31 @@ class DaemonUnderLoad : public ::testing::Test {
   // denied, the holder released.
   void round(DaemonHarness& daemon, int number, std::chrono::seconds mixFor, const std::vector<std::string>& tokens) {
     SCOPED_TRACE("round " + std::to_string(number));
-    ipc::testing::ChildPeer holder(loadApp_.string(), {"hold", "--count", std::to_string(kHeld), "--uid-base",
-                                                       std::to_string(kHoldUIDs), "--denied", std::to_string(kDenied)});
-    const std::string held = holder.readUntil("early=", 120s);
-    ASSERT_NE(held.find("held=1000\nearly=0"), std::string::npos) << held;
-    const auto busy = load::openDescriptors(daemon.pid()).value_or(0);
-    EXPECT_GE(busy, baselineDescriptors_ + kHeld) << "every held wait keeps its connection";
-    peakDescriptors_ = std::max(peakDescriptors_, busy);
-
     std::vector<std::string> mixArgs{loadApp_.string(), "mix", "--seconds",  std::to_string(mixFor.count()),
                                      "--clients",       "200", "--uid-base", std::to_string(kMixUIDs),
                                      "--uids",          "40",  "--seed",     std::to_string(number)};
     mixArgs.insert(mixArgs.end(), tokens.begin(), tokens.end());
-    auto mix = std::async(std::launch::async,
-                          [&] { return runProcess(mixArgs, {.timeout = mixFor + 90s}).value_or(ProcessResult{}); });
-    // An ordinary client of another user, through the client library, is
-    // served in the middle of it all.
-    std::this_thread::sleep_for(mixFor / 2);
-    EXPECT_EQ(DaemonHarness::field(daemon.run(Role::app, "nobody", {"status"}), "paired"),
-              "0 version=0.1.0 protocol=1");
-    const ProcessResult mixed = mix.get();
-    EXPECT_EQ(mixed.exitCode, 0) << mixed.standardOutput << mixed.standardError;
-    std::printf("round %d mix:\n%s", number, mixed.standardOutput.c_str());
-
-    auto denied = runProcess({loadConsole_.string(), "deny", "--count", std::to_string(kDenied), "--uid-base",
-                              std::to_string(kHoldUIDs)},
-                             {.timeout = 120s})
-                      .value_or(ProcessResult{});
-    EXPECT_EQ(denied.standardOutput, "denied=500\nfailures=0\n") << denied.standardError;
-    ::kill(holder.pid(), SIGUSR1);
-    const std::string released = holder.readUntil("unexpected=", 60s);
-    EXPECT_EQ(holder.wait(), 0) << released;
-    EXPECT_NE(released.find("denials=500\nsilent=500\nwrong=0\nduplicates=0\nunexpected=0"), std::string::npos)
-        << released;
+    auto whileHeld = [&] {
+      const auto busy = load::openDescriptors(daemon.pid()).value_or(0);
+      EXPECT_GE(busy, baselineDescriptors_ + kHeld) << "every held wait keeps its connection";
+      peakDescriptors_ = std::max(peakDescriptors_, busy);
+      auto mix = std::async(std::launch::async,
+                            [&] { return runProcess(mixArgs, {.timeout = mixFor + 90s}).value_or(ProcessResult{}); });
+      // An ordinary client of another user, through the client library, is
+      // served in the middle of it all.
+      std::this_thread::sleep_for(mixFor / 2);
+      EXPECT_EQ(DaemonHarness::field(daemon.run(Role::app, "nobody", {"status"}), "paired"),
+                "0 version=0.1.0 protocol=1");
+      const ProcessResult mixed = mix.get();
+      EXPECT_EQ(mixed.exitCode, 0) << mixed.standardOutput << mixed.standardError;
+      std::printf("round %d mix:\n%s", number, mixed.standardOutput.c_str());
+    };
+    const auto cycle = load::runHoldCycle(
+        {.appPeer = loadApp_, .consolePeer = loadConsole_, .count = kHeld, .denied = kDenied, .uidBase = kHoldUIDs},
+        whileHeld);
+    EXPECT_TRUE(cycle.held) << cycle.output;
+    EXPECT_TRUE(cycle.denied) << cycle.output;
+    EXPECT_TRUE(cycle.released) << cycle.output;
   }
 
   std::filesystem::path loadApp_;
@@ -169,7 +110,7 @@ class DaemonUnderLoad : public ::testing::Test {
 };
 
 TEST_F(DaemonUnderLoad, KeepsAnsweringAndGivesEverythingBack) {
-  ScopedAsanQuarantine quarantine;
+  load::ScopedAsanQuarantine quarantine;
   DaemonHarness daemon;
   loadApp_ = daemon.install(BCN_LOAD_PEER, Role::app, "load-app");
   loadConsole_ = daemon.install(BCN_LOAD_PEER, Role::console, "load-console");
@@ -178,7 +119,7 @@ TEST_F(DaemonUnderLoad, KeepsAnsweringAndGivesEverythingBack) {
     ScopedCustomaryDescriptorLimit customary;
     ASSERT_TRUE(daemon.start());
   }
-  PairingFileWatcher watcher(daemon.stateDirectory() / PairingStore::kFileName);
+  load::PairingFileWatcher watcher(daemon.stateDirectory() / PairingStore::kFileName);
 
   // The first round warms up every pool and cache; the baseline is what
   // the daemon holds after it.
