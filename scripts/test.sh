@@ -17,3 +17,7 @@ if [ "$(id -u)" = 0 ]; then
   export BCN_POLKIT_TEST=1
 fi
 ctest --test-dir build-sanitize --output-on-failure -j "$(nproc)"
+# A minute of the daemon under a mixed client population (needs root).
+if [ "$(id -u)" = 0 ]; then
+  build-sanitize/daemon/load/beaconbar-soak --duration 60
+fi
