@@ -133,7 +133,7 @@ class MixClient {
     auto reply = client.awaitReply(sequence, options_.replyLimit);
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sent);
     report_.slowest = std::max(report_.slowest, took);
-    if (!reply) {
+    if (!reply || took > options_.replyLimit) {
       client.pump(0ms);
       // A refused connection is counted as such, not as a lost reply.
       if (!client.refusal()) ++report_.late;
@@ -186,6 +186,7 @@ class MixClient {
     const std::uint64_t first = sequence_ + 1;
     for (int i = 0; i < 8; ++i) burst.push_back({++sequence_, "statusWithToken:reply:", {}});
     report_.calls += burst.size();
+    const auto sent = Clock::now();
     if (!client.sendCalls(burst)) {
       client.pump(200ms);
       if (!client.refusal()) report_.late += burst.size();
@@ -193,7 +194,9 @@ class MixClient {
     }
     for (std::uint64_t s = first; s <= sequence_; ++s) {
       auto reply = client.awaitReply(s, options_.replyLimit);
-      if (!reply) {
+      const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sent);
+      report_.slowest = std::max(report_.slowest, took);
+      if (!reply || took > options_.replyLimit) {
         if (!client.refusal()) ++report_.late;
       } else if (isStatus(*reply, false)) {
         ++report_.answered;
@@ -273,21 +276,30 @@ class MixClient {
 
 }  // namespace
 
-MixReport& MixReport::operator+=(const MixReport& o) {
-  calls += o.calls;
-  answered += o.answered;
-  late += o.late;
-  wrong += o.wrong;
-  abrupt += o.abrupt;
-  malformed += o.malformed;
-  closedByDaemon += o.closedByDaemon;
-  notClosed += o.notClosed;
-  answeredMalformed += o.answeredMalformed;
-  refused += o.refused;
-  duplicates += o.duplicates;
-  unexpected += o.unexpected;
-  connectFailures += o.connectFailures;
-  slowest = std::max(slowest, o.slowest);
+namespace {
+
+// Every count with its name in the report, in report order.
+constexpr std::pair<const char*, std::size_t MixReport::*> kCounts[] = {
+    {"calls", &MixReport::calls},
+    {"answered", &MixReport::answered},
+    {"late", &MixReport::late},
+    {"wrong", &MixReport::wrong},
+    {"abrupt", &MixReport::abrupt},
+    {"malformed", &MixReport::malformed},
+    {"closed_by_daemon", &MixReport::closedByDaemon},
+    {"not_closed", &MixReport::notClosed},
+    {"answered_malformed", &MixReport::answeredMalformed},
+    {"refused", &MixReport::refused},
+    {"duplicates", &MixReport::duplicates},
+    {"unexpected", &MixReport::unexpected},
+    {"connect_failures", &MixReport::connectFailures},
+};
+
+}  // namespace
+
+MixReport& MixReport::operator+=(const MixReport& other) {
+  for (const auto& [name, count] : kCounts) this->*count += other.*count;
+  slowest = std::max(slowest, other.slowest);
   return *this;
 }
 
@@ -298,11 +310,8 @@ bool MixReport::ok() const {
 
 std::string MixReport::text() const {
   std::ostringstream out;
-  out << "calls=" << calls << "\nanswered=" << answered << "\nlate=" << late << "\nwrong=" << wrong
-      << "\nabrupt=" << abrupt << "\nmalformed=" << malformed << "\nclosed_by_daemon=" << closedByDaemon
-      << "\nnot_closed=" << notClosed << "\nanswered_malformed=" << answeredMalformed << "\nrefused=" << refused
-      << "\nduplicates=" << duplicates << "\nunexpected=" << unexpected << "\nconnect_failures=" << connectFailures
-      << "\nslowest_ms=" << slowest.count() << "\n";
+  for (const auto& [name, count] : kCounts) out << name << "=" << this->*count << "\n";
+  out << "slowest_ms=" << slowest.count() << "\n";
   return out.str();
 }
 

@@ -34,7 +34,8 @@ struct MixOptions {
   // deny them to every other user.
   std::map<std::uint32_t, std::string> tokens;
   std::uint64_t seed = 1;
-  // A well-formed call not answered within this is a failure.
+  // A well-formed call not answered within this from the moment it is
+  // sent is a failure.
   std::chrono::milliseconds replyLimit{10'000};
 };
 

@@ -4,7 +4,8 @@
 // past the code-identity gate. Prints "key=value" lines; exits 0 when every
 // check of its mode held, 1 otherwise, 2 on bad usage.
 //
-//   mix --seconds S --clients N --uid-base B --uids U [--seed X] [--token UID:TOKEN]...
+//   mix --seconds S --clients N --uid-base B --uids U [--seed X] [--reply-limit S]
+//       [--token UID:TOKEN]...
 //       the mixed population of load_mix.h on the app service (root only)
 //   hold --count N --uid-base B --denied D
 //       N users (B, B+1, …) each open a request and wait on it; prints
@@ -107,6 +108,7 @@ int mix(const Arguments& args) {
   options.uidBase = static_cast<std::uint32_t>(args.number("--uid-base", 70'000));
   options.uids = args.number("--uids", 40);
   options.seed = args.number("--seed", 1);
+  options.replyLimit = std::chrono::seconds(args.number("--reply-limit", 10));
   auto [first, last] = args.options.equal_range("--token");
   for (auto it = first; it != last; ++it) {
     const auto colon = it->second.find(':');
