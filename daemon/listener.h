@@ -10,6 +10,7 @@
 // Not thread-safe; used only during start-up.
 #pragma once
 
+#include <cstddef>
 #include <expected>
 #include <functional>
 #include <memory>
@@ -20,6 +21,11 @@
 #include "platform/ipc/server.h"
 
 namespace bcn {
+
+// How many connections one user may hold open to the daemon at once, both
+// services together. A menu-bar app and a console need one each; the cap
+// keeps a single local user from taking every descriptor the daemon has.
+inline constexpr std::size_t kConnectionsPerUser = 32;
 
 class Listener {
  public:

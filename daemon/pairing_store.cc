@@ -1,5 +1,7 @@
 #include "daemon/pairing_store.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <limits>
 
@@ -22,6 +24,11 @@ PairingStore::PairingStore(Options options) : options_(std::move(options)) {}
 
 PairingStore PairingStore::load(Options options) {
   PairingStore store(std::move(options));
+  // Only the file itself counts: a symbolic link in its place, wherever it
+  // points, would let whoever made it choose the pairings. The next save
+  // replaces the link with a real file.
+  struct stat status {};
+  if (::lstat(store.fileURL().c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return store;
   if (auto bytes = files::readFile(store.fileURL(), kMaxFileBytes)) {
     if (auto pairings = decode(*bytes)) store.pairings_ = std::move(*pairings);
   }

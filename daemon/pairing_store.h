@@ -62,8 +62,9 @@ class PairingStore {
   explicit PairingStore(Options options);
 
   // The store in `options.directory`. Never fails: a missing, unreadable or
-  // malformed file gives an empty store and stays untouched until the next
-  // save replaces it.
+  // malformed file, or anything but a regular file (a symbolic link
+  // included), gives an empty store and stays untouched until the next save
+  // replaces it.
   static PairingStore load(Options options);
 
   // The pairings a file holds, or nothing when any part of it is malformed:

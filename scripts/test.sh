@@ -19,6 +19,11 @@ if [ "$(id -u)" = 0 ]; then
 fi
 ctest --test-dir build-sanitize --output-on-failure -j "$(nproc)"
 
+# A minute of the daemon under a mixed client population (needs root).
+if [ "$(id -u)" = 0 ]; then
+  build-sanitize/daemon/load/beaconbar-soak --duration 60
+fi
+
 # Every fuzz target for 30 s, seeded from fuzz/corpus/.
 bash scripts/fuzz.sh 30
 

@@ -88,14 +88,18 @@ void DaemonHarness::writeRegistry() {
   const std::string team = std::string(BCN_DAEMON_TEAM_ID).empty() ? std::string(AdminConstants::fallbackTeamID)
                                                                    : std::string(BCN_DAEMON_TEAM_ID);
   CodeIdentityRegistry registry;
-  auto add = [&](Role role, std::string_view identifier) {
-    auto bytes = files::readFile(clientPath(role), 512u << 20).value();
-    registry.record({clientPath(role).string(), crypto::sha256(bytes),
+  auto record = [&](const std::filesystem::path& program, Role role) {
+    const std::string_view identifier = role == Role::app       ? AdminConstants::appBundleID
+                                        : role == Role::console ? AdminConstants::adminAppBundleID
+                                                                : std::string_view("com.example.Impostor");
+    auto bytes = files::readFile(program, 512u << 20).value();
+    registry.record({program.string(), crypto::sha256(bytes),
                      CodeIdentity{std::string(identifier), team, CertificateKind::developerID}});
   };
-  add(Role::app, AdminConstants::appBundleID);
-  add(Role::console, AdminConstants::adminAppBundleID);
-  add(Role::impostor, "com.example.Impostor");
+  for (Role role : {Role::app, Role::console, Role::impostor}) record(clientPath(role), role);
+  for (const auto& program : installed_) {
+    if (program.role != Role::stranger) record(program.path, program.role);
+  }
   files::writeFileAtomically(configurationDirectory() / CodeIdentityRegistry::kFileName,
                              encodeRegistry(registry).value(), 0644)
       .value();
@@ -146,17 +150,31 @@ bool DaemonHarness::stop() {
   return false;
 }
 
-ProcessResult DaemonHarness::run(Role role, const std::string& user, const std::vector<std::string>& args,
-                                 std::chrono::milliseconds timeout) const {
+std::filesystem::path DaemonHarness::install(const std::filesystem::path& program, Role role, const std::string& name) {
+  const auto copy = dir_ / name;
+  std::filesystem::copy_file(program, copy, std::filesystem::copy_options::overwrite_existing);
+  ::chmod(copy.c_str(), 0755);
+  installed_.push_back({copy, role});
+  writeRegistry();
+  return copy;
+}
+
+std::vector<std::string> DaemonHarness::commandAs(const std::string& user, const std::filesystem::path& program,
+                                                  const std::vector<std::string>& args) {
   std::vector<std::string> argv;
   if (user != "root") {
     const passwd* account = ::getpwnam(user.c_str());
     const std::string gid = account ? std::to_string(account->pw_gid) : user;
     argv = {"setpriv", "--reuid=" + user, "--regid=" + gid, "--clear-groups"};
   }
-  argv.push_back(clientPath(role).string());
+  argv.push_back(program.string());
   argv.insert(argv.end(), args.begin(), args.end());
-  return runProcess(argv, {.timeout = timeout}).value_or(ProcessResult{});
+  return argv;
+}
+
+ProcessResult DaemonHarness::run(Role role, const std::string& user, const std::vector<std::string>& args,
+                                 std::chrono::milliseconds timeout) const {
+  return runProcess(commandAs(user, clientPath(role), args), {.timeout = timeout}).value_or(ProcessResult{});
 }
 
 std::string DaemonHarness::field(const ProcessResult& result, const std::string& key) {

@@ -49,6 +49,17 @@ class DaemonHarness {
   ProcessResult run(Role role, const std::string& user, const std::vector<std::string>& args,
                     std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
 
+  // Installs a copy of another test program under `role`'s identity (as
+  // bcn-e2e-client's copies are) and returns where the copy is. Call before
+  // start() or between connections: the registry is rewritten.
+  std::filesystem::path install(const std::filesystem::path& program, Role role, const std::string& name);
+  // The command line that runs `program` with `args` as `user`.
+  static std::vector<std::string> commandAs(const std::string& user, const std::filesystem::path& program,
+                                            const std::vector<std::string>& args);
+
+  // The daemon's process id while it runs, else 0.
+  pid_t pid() const { return pid_; }
+
   // The value of the first "key=value" line, or "".
   static std::string field(const ProcessResult& result, const std::string& key);
 
@@ -59,10 +70,15 @@ class DaemonHarness {
   std::string log() const;
 
  private:
+  struct Installed {
+    std::filesystem::path path;
+    Role role;
+  };
   std::filesystem::path clientPath(Role role) const;
   void writeRegistry();
 
   TempDir dir_;
+  std::vector<Installed> installed_;
   pid_t pid_ = 0;
 };
 

@@ -20,7 +20,7 @@
 
 #include "client/admin_app_client.h"
 #include "client/admin_control_client.h"
-#include "platform/authorization/polkit_authorization.h"
+#include "daemon/e2e/console_authorization.h"
 #include "protocol/admin_constants.h"
 
 namespace {
@@ -38,23 +38,6 @@ int report(const std::expected<T, PlatformError>& result, const char* okLine = "
   if (!result) return fail(result.error());
   std::printf("%s\n", okLine);
   return 0;
-}
-
-// An authorization of this process holding the pair right, as the console
-// obtains it, in external form.
-std::expected<std::vector<std::uint8_t>, PlatformError> authorize() {
-  PolkitAuthorizationServices services;
-  AuthorizationRef authorization;
-  AuthorizationExternalForm form{};
-  std::int32_t status = services.create(&authorization);
-  if (status == 0) {
-    status = services.copyRights(
-        *authorization, AdminConstants::pairRight,
-        AuthorizationFlags::interactionAllowed | AuthorizationFlags::extendRights | AuthorizationFlags::preAuthorize);
-  }
-  if (status == 0) status = services.makeExternalForm(*authorization, &form);
-  if (status != 0) return std::unexpected(PlatformError{"authorization", status, "authorization failed"});
-  return std::vector<std::uint8_t>(form.begin(), form.end());
 }
 
 int app(const std::vector<std::string>& args) {
@@ -111,13 +94,13 @@ int control(const std::vector<std::string>& args) {
     return 0;
   }
   if (command == "approve" && args.size() == 2) {
-    auto form = authorize();
+    auto form = testing::authorizeConsole();
     if (!form) return fail(form.error());
     return report(client->approvePairing(args[1], *form));
   }
   if (command == "deny" && args.size() == 2) return report(client->denyPairing(args[1]));
   if (command == "unpair-all") {
-    auto form = authorize();
+    auto form = testing::authorizeConsole();
     if (!form) return fail(form.error());
     return report(client->unpairAll(*form));
   }

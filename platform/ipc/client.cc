@@ -32,6 +32,7 @@ struct Client::State : std::enable_shared_from_this<Client::State> {
   std::deque<std::vector<std::uint8_t>> outbox;
   std::vector<std::vector<std::uint8_t>> inFlight;
   bool writing = false;
+  bool writeFailed = false;
   bool ended = false;
 
   void readMore() {
@@ -54,6 +55,12 @@ struct Client::State : std::enable_shared_from_this<Client::State> {
           self->end(replyInvalid());
           return;
         }
+        // Calls are numbered from 1: sequence 0 is the server refusing the
+        // connection, which it closes next. Every waiting call gets the reason.
+        if (reply->sequence == 0 && reply->reply.error) {
+          self->end(*reply->reply.error);
+          return;
+        }
         self->deliver(reply->sequence, std::move(reply->reply));
       }
       self->readMore();
@@ -74,7 +81,7 @@ struct Client::State : std::enable_shared_from_this<Client::State> {
 
   void send(std::vector<std::uint8_t> frame) {
     asio::post(io, [self = shared_from_this(), frame = std::move(frame)]() mutable {
-      if (self->ended) return;
+      if (self->ended || self->writeFailed) return;
       self->outbox.push_back(std::move(frame));
       self->writeMore();
     });
@@ -91,7 +98,13 @@ struct Client::State : std::enable_shared_from_this<Client::State> {
       self->writing = false;
       self->inFlight.clear();
       if (error) {
-        self->end(connectionInterrupted());
+        // The server closed its end. What it sent before closing (a refusal,
+        // replies) is still to be read; the read side ends the connection
+        // once it reaches the end of the stream.
+        asio::error_code ignored;
+        self->socket.shutdown(Socket::shutdown_send, ignored);
+        self->outbox.clear();
+        self->writeFailed = true;
         return;
       }
       self->writeMore();

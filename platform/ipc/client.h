@@ -5,7 +5,9 @@
 // the reply, or with an IPC error — connectionInterrupted() when the
 // connection ended while the call waited, connectionInvalid() for calls
 // made after it closed, replyInvalid() when the service broke the protocol
-// (which also closes the connection). A reply's method-level failure is in
+// (which also closes the connection), or the server's own reason when it
+// refused the connection (a reply to sequence 0, e.g.
+// connectionLimitReached()). A reply's method-level failure is in
 // ReplyValues::error, not in the IPC error.
 //
 // Thread-safe: any thread may call, close or destroy the client, except

@@ -6,6 +6,23 @@
 
 namespace bcn::ipc {
 
+ConnectionSet::Admission ConnectionSet::admit(const std::shared_ptr<Connection>& connection, std::uint32_t uid) {
+  std::lock_guard guard(mutex);
+  if (stopping) return Admission::stopping;
+  auto counted = openPerUID.find(uid);
+  if (limitPerUID != 0 && counted != openPerUID.end() && counted->second >= limitPerUID) return Admission::overLimit;
+  ++openPerUID[uid];
+  open.emplace(connection.get(), connection);
+  return Admission::admitted;
+}
+
+void ConnectionSet::release(const Connection* connection, std::uint32_t uid) {
+  std::lock_guard guard(mutex);
+  if (open.erase(connection) == 0) return;
+  auto it = openPerUID.find(uid);
+  if (it != openPerUID.end() && --it->second == 0) openPerUID.erase(it);
+}
+
 struct Reply::State {
   std::weak_ptr<Connection> connection;
   std::uint64_t sequence = 0;
@@ -147,10 +164,7 @@ void Connection::closeNow() {
   socket_.shutdown(Socket::shutdown_both, ignored);
   socket_.close(ignored);
   outbox_.clear();
-  {
-    std::lock_guard guard(set_->mutex);
-    set_->open.erase(this);
-  }
+  set_->release(this, peer_.credentials.uid);
   if (auto session = std::move(session_); session && service_->ended) service_->ended(session);
 }
 

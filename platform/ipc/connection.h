@@ -29,11 +29,21 @@ struct ServiceState {
   std::function<void(const std::shared_ptr<Session>&)> ended;
 };
 
-// The server's open connections, so that stop() can close them.
+// The server's open connections, so that stop() can close them, and how
+// many each user holds, so that one user cannot take every descriptor.
 struct ConnectionSet {
   std::mutex mutex;
   bool stopping = false;  // guarded by mutex
   std::unordered_map<const Connection*, std::weak_ptr<Connection>> open;  // guarded by mutex
+  std::unordered_map<std::uint32_t, std::size_t> openPerUID;              // guarded by mutex
+  std::size_t limitPerUID = 0;  // 0: no limit; fixed before the first accept
+
+  // Records `connection` of `uid` as open, unless the server is stopping
+  // or the user already holds limitPerUID connections (nothing recorded).
+  enum class Admission { admitted, stopping, overLimit };
+  Admission admit(const std::shared_ptr<Connection>& connection, std::uint32_t uid);
+  // Forgets a connection admit() recorded; a no-op for any other.
+  void release(const Connection* connection, std::uint32_t uid);
 };
 
 class Connection : public std::enable_shared_from_this<Connection> {

@@ -29,6 +29,12 @@ inline PlatformError replyNotEncodable() {
   return {PlatformError::kCocoaDomain, 4866, "The reply could not be encoded."};
 }
 
+// The server refused the connection: its user already holds as many as the
+// server allows. Sent as the reply to sequence 0 before the server closes.
+inline PlatformError connectionLimitReached() {
+  return {PlatformError::kPosixDomain, EAGAIN, "Too many connections from this user; close one and try again."};
+}
+
 // A synchronous call gave up waiting.
 inline PlatformError timedOut() { return PlatformError::fromErrno(ETIMEDOUT, "wait for IPC reply"); }
 

@@ -1,5 +1,6 @@
 #include "platform/ipc/server.h"
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <thread>
 
 #include "platform/ipc/connection.h"
+#include "platform/ipc/ipc_errors.h"
 
 namespace bcn::ipc {
 namespace {
@@ -68,13 +70,28 @@ class Listener : public std::enable_shared_from_this<Listener> {
       const int pidfd = readPeerPidfd(fd);
       auto connection =
           std::make_shared<Connection>(io_, std::move(socket), service_, set_, *credentials, pidfd);
-      std::lock_guard guard(set_->mutex);
-      if (!set_->stopping) {
-        set_->open.emplace(connection.get(), connection);
-        connection->start();
+      switch (set_->admit(connection, credentials->uid)) {
+        case ConnectionSet::Admission::admitted:
+          connection->start();
+          break;
+        case ConnectionSet::Admission::overLimit:
+          refuse(fd);
+          break;
+        case ConnectionSet::Admission::stopping:
+          break;
       }
+      // A connection not admitted closes its socket as it goes away here.
     }
     acceptNext();
+  }
+
+  // Tells the peer why before closing: a client library can then report the
+  // limit instead of a bare disconnection. The socket is fresh, so the small
+  // frame fits its send buffer and the write cannot block.
+  static void refuse(int fd) {
+    static const std::vector<std::uint8_t> frame =
+        replyFrame({0, {{}, connectionLimitReached()}}).value_or(std::vector<std::uint8_t>{});
+    if (!frame.empty()) (void)::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
   }
 
   std::shared_ptr<asio::io_context> io_;
@@ -100,7 +117,10 @@ std::size_t Server::defaultThreads() {
   return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 2, 4);
 }
 
-Server::Server(std::size_t threads) : state_(std::make_shared<State>()) {
+Server::Server(std::size_t threads) : Server(threads, 0) {}
+
+Server::Server(std::size_t threads, std::size_t connectionsPerUID) : state_(std::make_shared<State>()) {
+  state_->connections->limitPerUID = connectionsPerUID;
   for (std::size_t i = 0; i < std::max<std::size_t>(threads, 1); ++i) {
     state_->threads.emplace_back([io = state_->io] { io->run(); });
   }

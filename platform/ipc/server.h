@@ -15,6 +15,12 @@
 // `ended` runs exactly once with the session, after which replies to the
 // connection's calls are silently dropped.
 //
+// A server may cap the connections one user (effective uid) holds open at
+// once, across all its services. A connection beyond the cap is refused at
+// accept: before anything else the server sends it one reply frame with
+// sequence 0 carrying connectionLimitReached() (ipc_errors.h), then closes
+// it; no session is made and `ended` is not called.
+//
 // The Server object itself is thread-safe. stop() (or destruction) closes
 // every connection, runs their ended hooks and joins the threads; it must
 // not be called from a session or hook.
@@ -86,6 +92,8 @@ class Server {
   static std::size_t defaultThreads();
 
   explicit Server(std::size_t threads = defaultThreads());
+  // At most `connectionsPerUID` open connections per user; 0 is no limit.
+  Server(std::size_t threads, std::size_t connectionsPerUID);
   ~Server();
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
