@@ -1,7 +1,8 @@
 // DaemonHarness: the real beaconbar-admind in private state, runtime and
 // configuration directories, with a code-identity registry that admits
-// copies of bcn-e2e-client as the app and as the console, and helpers that
-// run those clients as a given user. Test-only code; needs root (it writes
+// copies of bcn-e2e-client as the app and as the console (and copies of
+// other programs a test adds under an identifier), and helpers that run
+// those clients as a given user. Test-only code; needs root (it writes
 // a root-owned registry and runs clients under other users).
 //
 // Each harness sets STATE_DIRECTORY, RUNTIME_DIRECTORY and
@@ -14,8 +15,10 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "platform/codesign/code_identity_registry.h"
 #include "platform/subprocess.h"
 #include "platform/testing/test_support.h"
 
@@ -49,6 +52,19 @@ class DaemonHarness {
   ProcessResult run(Role role, const std::string& user, const std::vector<std::string>& args,
                     std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
 
+  // Copies `program` into the harness and records the copy in the registry
+  // under `identifier`; returns the copy's path. Call before start().
+  std::filesystem::path addProgram(const std::filesystem::path& program, std::string_view identifier);
+  // Runs `program` as run() runs a client; `environment` ("NAME=value")
+  // is added to the inherited environment.
+  ProcessResult runProgram(const std::filesystem::path& program, const std::string& user,
+                           const std::vector<std::string>& args, const std::vector<std::string>& environment = {},
+                           std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
+
+  // Network preferences in the configuration directory whose current set
+  // holds one Ethernet service `serviceID`, named `name`, on `device`.
+  void writeServicePreferences(const std::string& serviceID, const std::string& name, const std::string& device) const;
+
   // The value of the first "key=value" line, or "".
   static std::string field(const ProcessResult& result, const std::string& key);
 
@@ -60,9 +76,11 @@ class DaemonHarness {
 
  private:
   std::filesystem::path clientPath(Role role) const;
+  void record(const std::filesystem::path& program, std::string_view identifier);
   void writeRegistry();
 
   TempDir dir_;
+  CodeIdentityRegistry registry_;
   pid_t pid_ = 0;
 };
 
