@@ -155,7 +155,8 @@ TEST_F(PairingEndToEnd, TunnelOwnersComeFromTheDaemonForOtherUsers) {
 TEST_F(PairingEndToEnd, CtrlCWithdrawsTheRequest) {
   ASSERT_TRUE(daemon_->start());
   auto pair = std::async(std::launch::async, [this] {
-    return daemon_->runProgram("timeout", "root", {"--preserve-status", "-s", "INT", "3", beaconbar_.string(), "pair"},
+    return daemon_->runProgram("timeout", "root",
+                               {"--foreground", "--preserve-status", "-s", "INT", "3", beaconbar_.string(), "pair"},
                                {"XDG_CONFIG_HOME=" + home_.path().string()});
   });
   ASSERT_EQ(pendingOnceThereAre(1, "root").size(), 1u);

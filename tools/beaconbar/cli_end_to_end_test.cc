@@ -184,7 +184,11 @@ TEST_F(CliEndToEndTest, WatchRecordsTheHistoryThatHistoryReads) {
   TempDir state;
   const std::vector<std::string> env{"env", "XDG_STATE_HOME=" + state.path().string()};
   std::vector<std::string> watchPrefix = env;
-  for (const char* part : {"timeout", "--preserve-status", "-s", "INT", "2.5"}) watchPrefix.push_back(part);
+  // --foreground: one SIGINT to the tool, as Ctrl-C sends, not a second
+  // one to its process group that could arrive after the first was handled.
+  for (const char* part : {"timeout", "--foreground", "--preserve-status", "-s", "INT", "2.5"}) {
+    watchPrefix.push_back(part);
+  }
   auto watch = runWithTraffic({"watch", link_, "--interval", "0.2"}, milliseconds(2000), watchPrefix);
   ASSERT_EQ(watch.exitCode, 0) << watch.standardError;
   EXPECT_TRUE(watch.standardError.empty()) << watch.standardError;
@@ -298,7 +302,7 @@ TEST_F(CliEndToEndTest, ServicesOfTheDefaultPreferencesWithThePrimaryMarked) {
 TEST_F(CliEndToEndTest, ServicesWatchPrintsTheKeysOfAChange) {
   TempDir configuration;
   std::vector<std::string> prefix{"env", "CONFIGURATION_DIRECTORY=" + configuration.path().string()};
-  for (const char* part : {"timeout", "--preserve-status", "-s", "INT", "3"}) prefix.push_back(part);
+  for (const char* part : {"timeout", "--foreground", "--preserve-status", "-s", "INT", "3"}) prefix.push_back(part);
   ProcessResult watch;
   std::thread tool([&] { watch = run({"services", "watch", "--json"}, prefix); });
   std::this_thread::sleep_for(milliseconds(1000));
