@@ -29,6 +29,12 @@ QString fromUtf8(const std::string& text) { return QString::fromStdString(text);
 
 }  // namespace
 
+// The two replies of one refresh, counted down as they are applied.
+struct AdminModel::RefreshRound {
+  int remaining = 2;
+  std::optional<PlatformError> failure;
+};
+
 AdminModel::AdminModel(AuthorizationServices& authorization, Options options, QObject* parent)
     : QObject(parent), options_(std::move(options)), authorizer_(authorization) {
   if (!options_.connect) {
@@ -43,41 +49,52 @@ AdminModel::AdminModel(AuthorizationServices& authorization, Options options, QO
 AdminModel::~AdminModel() = default;
 
 void AdminModel::refresh() {
-  send(ControlSelector::status, {}, &AdminModel::refreshFailed, [](AdminModel& model, const ipc::ReplyValues& reply) {
-    if (reply.error) return refreshFailed(model, *reply.error);
+  auto round = std::make_shared<RefreshRound>();
+  const ErrorHandler failed = [round](AdminModel& model, const PlatformError& error) {
+    refreshFailed(model, error);
+    model.finishRefreshPart(*round, error);
+  };
+  send(ControlSelector::status, {}, failed, [failed, round](AdminModel& model, const ipc::ReplyValues& reply) {
+    if (reply.error) return failed(model, *reply.error);
     model.setHelperVersion(helperVersionFromStatus(reply.values));
+    model.finishRefreshPart(*round, std::nullopt);
   });
-  send(ControlSelector::pendingPairings, {}, &AdminModel::refreshFailed,
-       [](AdminModel& model, const ipc::ReplyValues& reply) {
-         if (reply.error) return refreshFailed(model, *reply.error);
-         model.setPending(pendingRequestsFromReply(reply.values));
-       });
+  send(ControlSelector::pendingPairings, {}, failed, [failed, round](AdminModel& model, const ipc::ReplyValues& reply) {
+    if (reply.error) return failed(model, *reply.error);
+    model.setPending(pendingRequestsFromReply(reply.values));
+    model.finishRefreshPart(*round, std::nullopt);
+  });
 }
 
 void AdminModel::approve(const QString& requestID) {
   auto form = authorizePairRight();
   if (!form) return;
   PlistDictionary arguments{{"requestID", requestID.toStdString()}, {"authorization", PlistData(std::move(*form))}};
-  send(ControlSelector::approvePairing, std::move(arguments), &AdminModel::showError,
+  send(ControlSelector::approvePairing, std::move(arguments), &AdminModel::actionFailed,
        [](AdminModel& model, const ipc::ReplyValues& reply) {
          model.setMessage(reply.error ? fromUtf8(reply.error->description) : QStringLiteral("Beaconbar is paired."));
          model.refresh();
+         model.finishAction(reply.error);
        });
 }
 
 void AdminModel::deny(const QString& requestID) {
   // An expired request is no news to the administrator: it simply
   // disappears from the list on the refresh.
-  send(ControlSelector::denyPairing, {{"requestID", requestID.toStdString()}}, &AdminModel::showError,
-       [](AdminModel& model, const ipc::ReplyValues&) { model.refresh(); });
+  send(ControlSelector::denyPairing, {{"requestID", requestID.toStdString()}}, &AdminModel::actionFailed,
+       [](AdminModel& model, const ipc::ReplyValues& reply) {
+         model.refresh();
+         model.finishAction(reply.error);
+       });
 }
 
 void AdminModel::unpairAll() {
   auto form = authorizePairRight();
   if (!form) return;
-  send(ControlSelector::unpairAll, {{"authorization", PlistData(std::move(*form))}}, &AdminModel::showError,
+  send(ControlSelector::unpairAll, {{"authorization", PlistData(std::move(*form))}}, &AdminModel::actionFailed,
        [](AdminModel& model, const ipc::ReplyValues& reply) {
          model.setMessage(reply.error ? fromUtf8(reply.error->description) : QStringLiteral("All pairings removed."));
+         model.finishAction(reply.error);
        });
 }
 
@@ -137,9 +154,13 @@ ipc::Client::Options AdminModel::connectionOptions() {
 std::optional<std::vector<std::uint8_t>> AdminModel::authorizePairRight() {
   auto form = authorizer_.authorize();
   if (form) return std::move(*form);
-  if (form.error().kind == PairAuthorizer::Failure::Kind::refused) {
-    setMessage(QStringLiteral("Authorization failed (%1).").arg(form.error().status));
+  const PairAuthorizer::Failure failure = form.error();
+  if (failure.kind == PairAuthorizer::Failure::Kind::refused) {
+    setMessage(QStringLiteral("Authorization failed (%1).").arg(failure.status));
   }
+  const auto kind = failure.kind == PairAuthorizer::Failure::Kind::cancelled ? ModelOutcome::Kind::cancelled
+                                                                             : ModelOutcome::Kind::notAuthorized;
+  emit actionFinished(ModelOutcome{kind, std::nullopt, failure.status});
   return std::nullopt;
 }
 
@@ -148,8 +169,19 @@ void AdminModel::refreshFailed(AdminModel& model, const PlatformError&) {
   model.setPending({});
 }
 
-void AdminModel::showError(AdminModel& model, const PlatformError& error) {
+void AdminModel::actionFailed(AdminModel& model, const PlatformError& error) {
   model.setMessage(fromUtf8(error.description));
+  model.finishAction(error);
+}
+
+void AdminModel::finishAction(const std::optional<PlatformError>& error) {
+  emit actionFinished(error ? ModelOutcome{ModelOutcome::Kind::failed, error, 0} : ModelOutcome{});
+}
+
+void AdminModel::finishRefreshPart(RefreshRound& round, const std::optional<PlatformError>& failure) {
+  if (failure && !round.failure) round.failure = failure;
+  if (--round.remaining > 0) return;
+  emit refreshFinished(round.failure ? ModelOutcome{ModelOutcome::Kind::failed, round.failure, 0} : ModelOutcome{});
 }
 
 void AdminModel::setHelperVersion(std::optional<QString> version) {

@@ -47,6 +47,25 @@ struct AdminModelOptions {
   UninstallCommand uninstall = defaultUninstallCommand();
 };
 
+// How one refresh or action ended. The window has no use for it (it shows
+// the fields); a driver without a window, such as beaconbar-adminctl,
+// learns from it when to stop waiting and whether the action worked.
+struct ModelOutcome {
+  enum class Kind {
+    succeeded,
+    cancelled,      // the administrator dismissed the dialog; nothing was sent
+    notAuthorized,  // the right was refused or could not be obtained; nothing was sent
+    failed,         // not delivered, or answered with the daemon's error
+  };
+  Kind kind = Kind::succeeded;
+  // failed: the delivery failure or the daemon's error.
+  std::optional<PlatformError> error;
+  // cancelled and notAuthorized: the authorization service's status.
+  std::int32_t authorizationStatus = 0;
+
+  bool operator==(const ModelOutcome&) const = default;
+};
+
 class AdminModel : public QObject {
   Q_OBJECT
 
@@ -84,9 +103,18 @@ class AdminModel : public QObject {
   void pendingChanged();
   void messageChanged();
   void connectionChanged();
+  // Once per refresh, after both of its replies have been applied: failed
+  // with the first failure (daemon unreachable, or its error) if any.
+  void refreshFinished(const bcn::ModelOutcome& outcome);
+  // Once per approve, deny and unpair all: when its reply has been applied
+  // (approve's follow-up refresh is sent by then), or at once when the
+  // authorization ended it. Deny reports the daemon's error, which the
+  // window does not show.
+  void actionFinished(const bcn::ModelOutcome& outcome);
 
  private:
-  using ErrorHandler = void (*)(AdminModel&, const PlatformError&);
+  using ErrorHandler = std::function<void(AdminModel&, const PlatformError&)>;
+  struct RefreshRound;
   using ReplyHandler = std::function<void(AdminModel&, const ipc::ReplyValues&)>;
 
   // Sends one call. `onError` gets a failure to deliver it or to get a
@@ -95,11 +123,14 @@ class AdminModel : public QObject {
   void send(std::string_view selector, PlistDictionary arguments, ErrorHandler onError, ReplyHandler onReply);
   ipc::Client::Options connectionOptions();
   // A form for the pair right, or nothing (with the message set when the
-  // administrator should be told).
+  // administrator should be told, and the action reported finished).
   std::optional<std::vector<std::uint8_t>> authorizePairRight();
 
   static void refreshFailed(AdminModel& model, const PlatformError&);
-  static void showError(AdminModel& model, const PlatformError& error);
+  static void actionFailed(AdminModel& model, const PlatformError& error);
+  // Reports the action finished: failed with `error`, else succeeded.
+  void finishAction(const std::optional<PlatformError>& error);
+  void finishRefreshPart(RefreshRound& round, const std::optional<PlatformError>& failure);
 
   void setHelperVersion(std::optional<QString> version);
   void setPending(QList<PendingRequest> pending);

@@ -16,7 +16,8 @@ packages=(
   nlohmann-json3-dev liburiparser-dev
   # systemd socket activation and journald, netlink
   libsystemd-dev systemd libnl-3-dev libnl-route-3-dev iproute2
-  # administrator authorization
+  # administrator authorization (polkitd also ships pkttyagent, the terminal
+  # agent beaconbar-adminctl starts where no desktop agent runs)
   dbus polkitd pkexec
   # admin console and command-line parsing
   qt6-base-dev libcli11-dev

@@ -9,7 +9,6 @@
 
 #include "daemon/e2e/daemon_harness.h"
 #include "platform/netprefs/testing/net_namespace.h"
-#include "platform/plist.h"
 
 namespace bcn {
 namespace {
@@ -57,19 +56,7 @@ TEST_F(DaemonEndToEnd, TheWholePairingRoad) {
   ASSERT_TRUE(testing::addVethPair(link));
   ASSERT_TRUE(testing::runIp({"link", "set", link, "up"}));
   DaemonHarness daemon;
-  const PlistDictionary entity{{"DeviceName", link}, {"Type", "Ethernet"}};
-  const PlistDictionary document{
-      {"CurrentSet", "/Sets/S"},
-      {"Sets",
-       PlistDictionary{
-           {"S",
-            PlistDictionary{
-                {"Network",
-                 PlistDictionary{
-                     {"Service", PlistDictionary{{"SVC", PlistDictionary{{"__LINK__", "/NetworkServices/SVC"}}}}}}}}}}},
-      {"NetworkServices",
-       PlistDictionary{{"SVC", PlistDictionary{{"UserDefinedName", "Test"}, {"Interface", entity}}}}}};
-  testing::writeText(daemon.configurationDirectory() / "network-preferences.plist", *encodeXmlPlist(document));
+  daemon.writeServicePreferences("SVC", "Test", link);
   ASSERT_TRUE(daemon.start());
   const std::string user = "bcn-polkit-yes";
 

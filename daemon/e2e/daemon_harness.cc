@@ -12,10 +12,10 @@
 #include <cstdlib>
 #include <thread>
 
-#include "platform/codesign/code_identity_registry.h"
 #include "platform/crypto.h"
 #include "platform/files.h"
 #include "platform/ipc/service_socket.h"
+#include "platform/plist.h"
 #include "protocol/admin_constants.h"
 
 extern char** environ;
@@ -68,6 +68,9 @@ DaemonHarness::DaemonHarness() {
     std::filesystem::copy_file(BCN_E2E_CLIENT, clientPath(role));
     ::chmod(clientPath(role).c_str(), 0755);
   }
+  record(clientPath(Role::app), AdminConstants::appBundleID);
+  record(clientPath(Role::console), AdminConstants::adminAppBundleID);
+  record(clientPath(Role::impostor), "com.example.Impostor");
   writeRegistry();
 }
 
@@ -84,25 +87,30 @@ DaemonHarness::~DaemonHarness() {
 
 std::filesystem::path DaemonHarness::clientPath(Role role) const { return dir_ / roleFile(role); }
 
-void DaemonHarness::writeRegistry() {
+void DaemonHarness::record(const std::filesystem::path& program, std::string_view identifier) {
   const std::string team = std::string(BCN_DAEMON_TEAM_ID).empty() ? std::string(AdminConstants::fallbackTeamID)
                                                                    : std::string(BCN_DAEMON_TEAM_ID);
-  CodeIdentityRegistry registry;
-  auto record = [&](const std::filesystem::path& program, Role role) {
-    const std::string_view identifier = role == Role::app       ? AdminConstants::appBundleID
-                                        : role == Role::console ? AdminConstants::adminAppBundleID
-                                                                : std::string_view("com.example.Impostor");
-    auto bytes = files::readFile(program, 512u << 20).value();
-    registry.record({program.string(), crypto::sha256(bytes),
-                     CodeIdentity{std::string(identifier), team, CertificateKind::developerID}});
-  };
-  for (Role role : {Role::app, Role::console, Role::impostor}) record(clientPath(role), role);
-  for (const auto& program : installed_) {
-    if (program.role != Role::stranger) record(program.path, program.role);
-  }
+  auto bytes = files::readFile(program, 512u << 20).value();
+  registry_.record({program.string(), crypto::sha256(bytes),
+                    CodeIdentity{std::string(identifier), team, CertificateKind::developerID}});
+}
+
+void DaemonHarness::writeRegistry() {
   files::writeFileAtomically(configurationDirectory() / CodeIdentityRegistry::kFileName,
-                             encodeRegistry(registry).value(), 0644)
+                             encodeRegistry(registry_).value(), 0644)
       .value();
+}
+
+std::filesystem::path DaemonHarness::addProgram(const std::filesystem::path& program, std::string_view identifier) {
+  const auto directory = dir_ / "programs";
+  std::filesystem::create_directories(directory);
+  ::chmod(directory.c_str(), 0755);
+  const auto copy = directory / program.filename();
+  std::filesystem::copy_file(program, copy, std::filesystem::copy_options::overwrite_existing);
+  ::chmod(copy.c_str(), 0755);
+  record(copy, identifier);
+  writeRegistry();
+  return copy;
 }
 
 bool DaemonHarness::start(bool activated) {
@@ -154,18 +162,34 @@ std::filesystem::path DaemonHarness::install(const std::filesystem::path& progra
   const auto copy = dir_ / name;
   std::filesystem::copy_file(program, copy, std::filesystem::copy_options::overwrite_existing);
   ::chmod(copy.c_str(), 0755);
-  installed_.push_back({copy, role});
-  writeRegistry();
+  if (role != Role::stranger) {
+    record(copy, role == Role::app       ? AdminConstants::appBundleID
+                 : role == Role::console ? AdminConstants::adminAppBundleID
+                                         : std::string_view("com.example.Impostor"));
+    writeRegistry();
+  }
   return copy;
 }
 
+ProcessResult DaemonHarness::runProgram(const std::filesystem::path& program, const std::string& user,
+                                        const std::vector<std::string>& args,
+                                        const std::vector<std::string>& environment,
+                                        std::chrono::milliseconds timeout) const {
+  return runProcess(commandAs(user, program, args, environment), {.timeout = timeout}).value_or(ProcessResult{});
+}
+
 std::vector<std::string> DaemonHarness::commandAs(const std::string& user, const std::filesystem::path& program,
-                                                  const std::vector<std::string>& args) {
+                                                  const std::vector<std::string>& args,
+                                                  const std::vector<std::string>& environment) {
   std::vector<std::string> argv;
   if (user != "root") {
     const passwd* account = ::getpwnam(user.c_str());
     const std::string gid = account ? std::to_string(account->pw_gid) : user;
     argv = {"setpriv", "--reuid=" + user, "--regid=" + gid, "--clear-groups"};
+  }
+  if (!environment.empty()) {
+    argv.push_back("env");
+    argv.insert(argv.end(), environment.begin(), environment.end());
   }
   argv.push_back(program.string());
   argv.insert(argv.end(), args.begin(), args.end());
@@ -174,7 +198,20 @@ std::vector<std::string> DaemonHarness::commandAs(const std::string& user, const
 
 ProcessResult DaemonHarness::run(Role role, const std::string& user, const std::vector<std::string>& args,
                                  std::chrono::milliseconds timeout) const {
-  return runProcess(commandAs(user, clientPath(role), args), {.timeout = timeout}).value_or(ProcessResult{});
+  return runProgram(clientPath(role), user, args, {}, timeout);
+}
+
+void DaemonHarness::writeServicePreferences(const std::string& serviceID, const std::string& name,
+                                            const std::string& device) const {
+  const PlistDictionary entity{{"DeviceName", device}, {"Type", "Ethernet"}};
+  const PlistDictionary link{{"__LINK__", "/NetworkServices/" + serviceID}};
+  const PlistDictionary set{{"Network", PlistDictionary{{"Service", PlistDictionary{{serviceID, link}}}}}};
+  const PlistDictionary document{
+      {"CurrentSet", "/Sets/S"},
+      {"Sets", PlistDictionary{{"S", set}}},
+      {"NetworkServices",
+       PlistDictionary{{serviceID, PlistDictionary{{"UserDefinedName", name}, {"Interface", entity}}}}}};
+  writeText(configurationDirectory() / "network-preferences.plist", encodeXmlPlist(document).value());
 }
 
 std::string DaemonHarness::field(const ProcessResult& result, const std::string& key) {

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <thread>
 
 #include "netcore/interfaces/test_namespace.h"
@@ -183,7 +184,11 @@ TEST_F(CliEndToEndTest, WatchRecordsTheHistoryThatHistoryReads) {
   TempDir state;
   const std::vector<std::string> env{"env", "XDG_STATE_HOME=" + state.path().string()};
   std::vector<std::string> watchPrefix = env;
-  for (const char* part : {"timeout", "--preserve-status", "-s", "INT", "2.5"}) watchPrefix.push_back(part);
+  // --foreground: one SIGINT to the tool, as Ctrl-C sends, not a second
+  // one to its process group that could arrive after the first was handled.
+  for (const char* part : {"timeout", "--foreground", "--preserve-status", "-s", "INT", "2.5"}) {
+    watchPrefix.push_back(part);
+  }
   auto watch = runWithTraffic({"watch", link_, "--interval", "0.2"}, milliseconds(2000), watchPrefix);
   ASSERT_EQ(watch.exitCode, 0) << watch.standardError;
   EXPECT_TRUE(watch.standardError.empty()) << watch.standardError;
@@ -239,7 +244,7 @@ TEST_F(CliEndToEndTest, WatchSavesWhenItsReaderGoesAway) {
   ASSERT_EQ(histories->count(link_), 1u);
 }
 
-TEST_F(CliEndToEndTest, TunnelOwnersForRootOnly) {
+TEST_F(CliEndToEndTest, TunnelOwnersAsRootOrThroughTheDaemon) {
   const std::string tunnel = "bbt" + std::to_string(getpid());
   auto holder = bcn::testing::HeldProcess::holdTunnel(tunnel);
   ASSERT_TRUE(holder) << holder.error();
@@ -255,10 +260,64 @@ TEST_F(CliEndToEndTest, TunnelOwnersForRootOnly) {
   }
   EXPECT_TRUE(found) << listed.standardOutput;
 
-  auto refused = run({"tunnels"}, {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+  // Without root the daemon is asked; here none runs.
+  TempDir runtime;
+  std::filesystem::permissions(runtime.path(), std::filesystem::perms(0755));
+  auto refused = run({"tunnels"}, {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "env",
+                                   "RUNTIME_DIRECTORY=" + runtime.path().string()});
   EXPECT_EQ(refused.exitCode, 1);
   EXPECT_TRUE(refused.standardOutput.empty());
   EXPECT_TRUE(isOneErrorLine(refused.standardError));
+  EXPECT_NE(refused.standardError.find("the admin daemon is not running"), std::string::npos) << refused.standardError;
+}
+
+TEST_F(CliEndToEndTest, ServicesOfTheDefaultPreferencesWithThePrimaryMarked) {
+  // No preferences file yet: one service per kernel link but loopback.
+  TempDir configuration;
+  const std::vector<std::string> env{"env", "CONFIGURATION_DIRECTORY=" + configuration.path().string()};
+  ASSERT_TRUE(tool_->ip("route add default via 10.77.0.2 dev " + link_));
+  auto listed = run({"services", "--json"}, env);
+  ASSERT_EQ(listed.exitCode, 0) << listed.standardError;
+  const json parsed = json::parse(listed.standardOutput);
+  EXPECT_EQ(parsed["primaryIPv4Interface"], link_);
+  const json* service = nullptr;
+  for (const json& s : parsed["services"]) {
+    if (s["bsdName"] == link_) service = &s;
+  }
+  ASSERT_NE(service, nullptr) << listed.standardOutput;
+  EXPECT_EQ((*service)["enabled"], true);
+  EXPECT_EQ((*service)["primaryIPv4"], true);
+  EXPECT_EQ((*service)["hidden"], false);
+
+  auto text = run({"services"}, env);
+  ASSERT_EQ(text.exitCode, 0) << text.standardError;
+  EXPECT_EQ(text.standardOutput.rfind("#  NAME", 0), 0u) << text.standardOutput;
+  EXPECT_NE(text.standardOutput.find("Primary IPv4: " + link_ + "\n"), std::string::npos) << text.standardOutput;
+
+  auto overview = run({"overview", "--no-public-ip", "--json"}, env);
+  ASSERT_EQ(overview.exitCode, 0) << overview.standardError;
+  EXPECT_EQ(json::parse(overview.standardOutput)["primaryIPv4Interface"], link_);
+}
+
+TEST_F(CliEndToEndTest, ServicesWatchPrintsTheKeysOfAChange) {
+  TempDir configuration;
+  std::vector<std::string> prefix{"env", "CONFIGURATION_DIRECTORY=" + configuration.path().string()};
+  for (const char* part : {"timeout", "--foreground", "--preserve-status", "-s", "INT", "3"}) prefix.push_back(part);
+  ProcessResult watch;
+  std::thread tool([&] { watch = run({"services", "watch", "--json"}, prefix); });
+  std::this_thread::sleep_for(milliseconds(1000));
+  ASSERT_TRUE(tool_->ip("addr add 10.78.0.1/24 dev " + link_));
+  tool.join();
+  ASSERT_EQ(watch.exitCode, 0) << watch.standardError;
+  // One JSON object per line, one of them naming the link's IPv4 key.
+  bool seen = false;
+  std::istringstream lines(watch.standardOutput);
+  for (std::string line; std::getline(lines, line);) {
+    const json change = json::parse(line);
+    ASSERT_TRUE(change["time"].is_string()) << line;
+    for (const json& key : change["keys"]) seen = seen || key == "State:/Network/Interface/" + link_ + "/IPv4";
+  }
+  EXPECT_TRUE(seen) << watch.standardOutput;
 }
 
 TEST_F(CliEndToEndTest, PublicAddressesOfACustomService) {

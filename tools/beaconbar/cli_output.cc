@@ -11,13 +11,15 @@ std::string dump(const nlohmann::ordered_json& json, int indent) {
 
 }  // namespace
 
-int fail(const std::string& message, int status) {
+int fail(const std::string& message, int status) { return failAs("beaconbar", message, status); }
+
+int failAs(std::string_view program, const std::string& message, int status) {
   std::string line = message;
   // One line, whatever the message carries along from below.
   for (char& c : line) {
     if (c == '\n' || c == '\r') c = ' ';
   }
-  std::fprintf(stderr, "beaconbar: %s\n", line.c_str());
+  std::fprintf(stderr, "%.*s: %s\n", static_cast<int>(program.size()), program.data(), line.c_str());
   return status;
 }
 

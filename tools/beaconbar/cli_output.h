@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
 
 namespace bcn::cli {
 
@@ -16,6 +17,8 @@ inline constexpr int kExitInterrupted = 130;
 
 // Writes the error line and returns kExitFailure (or `status`).
 int fail(const std::string& message, int status = kExitFailure);
+// The same for another program of the family ("beaconbar-adminctl: ...").
+int failAs(std::string_view program, const std::string& message, int status = kExitFailure);
 
 // Pretty-printed with a final newline; text that is not UTF-8 (names read
 // from the kernel or files) is written with replacement characters rather

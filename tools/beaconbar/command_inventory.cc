@@ -1,11 +1,9 @@
 // interfaces, tunnels and pins resolve: one reading of the machine each.
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "netcore/interfaces/interface_reader.h"
-#include "netcore/sysconfig/tunnel_owners.h"
 #include "platform/files.h"
+#include "tools/beaconbar/app_service.h"
 #include "tools/beaconbar/cli_output.h"
 #include "tools/beaconbar/commands.h"
 #include "tools/beaconbar/interface_json.h"
@@ -47,14 +45,12 @@ int runInterfaces(const InterfacesOptions& options) {
 }
 
 int runTunnels(const TunnelsOptions& options) {
-  // Only root can see every process's descriptors; a partial list would
-  // look complete.
-  if (geteuid() != 0) return fail("listing tunnel owners needs root (asking the daemon is not supported yet)");
-  const TunnelOwnerMap owners = TunnelOwners::scan();
+  auto owners = readTunnelOwners(kDefaultCallTimeout);
+  if (!owners) return fail("cannot list tunnel owners: " + owners.error());
   if (options.json) {
-    printJson({{"tunnels", tunnelOwnersJson(owners)}});
+    printJson({{"tunnels", tunnelOwnersJson(*owners)}});
   } else {
-    printText(formatTunnelOwners(owners));
+    printText(formatTunnelOwners(*owners));
   }
   return 0;
 }

@@ -1,13 +1,12 @@
 // overview: two readings a sampling interval apart give each interface's
 // current rate; the public address lookup runs meanwhile, on a short leash
 // so an offline machine still gets its overview within a few seconds.
-#include <unistd.h>
-
 #include <chrono>
 
 #include "netcore/interfaces/counter_delta_tracker.h"
 #include "netcore/interfaces/interface_reader.h"
-#include "netcore/sysconfig/tunnel_owners.h"
+#include "netcore/sysconfig/system_configuration_reader.h"
+#include "tools/beaconbar/app_service.h"
 #include "tools/beaconbar/cli_output.h"
 #include "tools/beaconbar/commands.h"
 #include "tools/beaconbar/overview_report.h"
@@ -58,11 +57,11 @@ int runOverview(const OverviewOptions& options) {
   report.interfaces = sampleInterfaces(reader, signals, options.sampleSeconds, interrupted);
   if (interrupted) return fail("interrupted", kExitInterrupted);
 
-  if (geteuid() == 0) {
-    report.tunnels = TunnelOwners::scan();
-  } else {
-    report.tunnels = std::unexpected("needs root");
-  }
+  report.configuration = SystemConfigurationReader::read();
+  // Briefly: a daemon that does not answer must not hold up the overview,
+  // whose line only says why there is no list (`tunnels` tells more).
+  report.tunnels = readTunnelOwners(std::chrono::seconds(2));
+  if (!report.tunnels) report.tunnels = std::unexpected("needs root or the admin daemon");
 
   if (lookup) {
     const auto deadline = started + duration_cast<steady_clock::duration>(duration<double>(options.lookupLimitSeconds));

@@ -49,6 +49,28 @@ struct TunnelsOptions {
 };
 int runTunnels(const TunnelsOptions& options);
 
+struct ServicesOptions {
+  bool json = false;
+};
+int runServices(const ServicesOptions& options);
+// Runs until Ctrl-C or until its output goes away.
+int runServicesWatch(const ServicesOptions& options);
+
+// The admin daemon's app service: status, pair, unpair.
+struct DaemonOptions {
+  bool json = false;
+};
+int runStatus(const DaemonOptions& options);
+int runPair(const DaemonOptions& options);
+int runUnpair(const DaemonOptions& options);
+
+struct ServiceSwitchOptions {
+  bool json = false;
+  std::string serviceID;
+  bool enabled = false;
+};
+int runServiceSwitch(const ServiceSwitchOptions& options);
+
 struct PublicIPOptions {
   bool json = false;
   std::string provider = "echoA";

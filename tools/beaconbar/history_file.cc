@@ -9,19 +9,14 @@
 
 #include "platform/files.h"
 #include "platform/plist.h"
+#include "tools/beaconbar/xdg_directory.h"
 
 namespace bcn::cli {
 
 std::expected<std::filesystem::path, std::string> defaultHistoryPath(const char* xdgStateHome, const char* home) {
-  std::filesystem::path base;
-  if (xdgStateHome != nullptr && std::filesystem::path(xdgStateHome).is_absolute()) {
-    base = xdgStateHome;
-  } else if (home != nullptr && std::filesystem::path(home).is_absolute()) {
-    base = std::filesystem::path(home) / ".local" / "state";
-  } else {
-    return std::unexpected("cannot tell where to keep the traffic history: set XDG_STATE_HOME or HOME");
-  }
-  return base / "beaconbar" / "history.plist";
+  const auto base = xdgDirectory(xdgStateHome, home, ".local/state");
+  if (!base) return std::unexpected("cannot tell where to keep the traffic history: set XDG_STATE_HOME or HOME");
+  return *base / "beaconbar" / "history.plist";
 }
 
 std::expected<HistoryMap, std::string> readHistoryFile(const std::filesystem::path& path) {

@@ -23,7 +23,10 @@ void addProviderOption(CLI::App& command, std::string& provider) {
 }
 
 int run(int argc, char** argv) {
-  CLI::App app{"Network interfaces, traffic, tunnels and public addresses of this machine.", "beaconbar"};
+  CLI::App app{
+      "Network interfaces, traffic, services, tunnels and public addresses of this machine; the admin "
+      "daemon's app-service client.",
+      "beaconbar"};
   app.set_version_flag("--version", BEACONBAR_VERSION);
   app.require_subcommand(0, 1);
   bool json = false;
@@ -61,7 +64,25 @@ int run(int argc, char** argv) {
   historyCommand->add_option("--history-file", history.historyFile,
                              "History file (default $XDG_STATE_HOME/beaconbar/history.plist)");
 
-  CLI::App* tunnelsCommand = app.add_subcommand("tunnels", "The processes that own tunnel interfaces (needs root)");
+  CLI::App* servicesCommand =
+      app.add_subcommand("services", "Network services in order, with state, interface and the primary ones");
+  servicesCommand->require_subcommand(0, 1);
+  CLI::App* servicesWatchCommand =
+      servicesCommand->add_subcommand("watch", "Print the network configuration keys that change, until Ctrl-C");
+
+  CLI::App* tunnelsCommand = app.add_subcommand(
+      "tunnels", "The processes that own tunnel interfaces (as root, otherwise through the admin daemon)");
+
+  CLI::App* statusCommand = app.add_subcommand("status", "Whether the admin daemon runs and this user is paired");
+  CLI::App* pairCommand =
+      app.add_subcommand("pair", "Ask the admin daemon for a pairing and wait for an administrator's approval");
+  CLI::App* unpairCommand = app.add_subcommand("unpair", "Give up this user's pairing and remove its token");
+  ServiceSwitchOptions serviceSwitch;
+  std::string serviceState;
+  CLI::App* serviceCommand =
+      app.add_subcommand("service", "Switch a network service on or off through the admin daemon (needs pairing)");
+  serviceCommand->add_option("STATE", serviceState, "on or off")->check(CLI::IsMember({"on", "off"}))->required();
+  serviceCommand->add_option("ID", serviceSwitch.serviceID, "Service id, as beaconbar services lists it")->required();
 
   PublicIPOptions publicIP;
   CLI::App* publicIPCommand = app.add_subcommand("public-ip", "This machine's public IPv4 and IPv6 addresses");
@@ -98,7 +119,17 @@ int run(int argc, char** argv) {
     history.json = json;
     return runHistory(history);
   }
+  if (servicesWatchCommand->parsed()) return runServicesWatch({json});
+  if (servicesCommand->parsed()) return runServices({json});
   if (tunnelsCommand->parsed()) return runTunnels({json});
+  if (statusCommand->parsed()) return runStatus({json});
+  if (pairCommand->parsed()) return runPair({json});
+  if (unpairCommand->parsed()) return runUnpair({json});
+  if (serviceCommand->parsed()) {
+    serviceSwitch.json = json;
+    serviceSwitch.enabled = serviceState == "on";
+    return runServiceSwitch(serviceSwitch);
+  }
   if (publicIPCommand->parsed()) {
     publicIP.json = json;
     return runPublicIP(publicIP);

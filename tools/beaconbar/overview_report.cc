@@ -4,6 +4,7 @@
 
 #include "tools/beaconbar/interface_json.h"
 #include "tools/beaconbar/interface_text.h"
+#include "tools/beaconbar/services_format.h"
 #include "tools/beaconbar/text_table.h"
 #include "tools/beaconbar/units.h"
 
@@ -58,6 +59,7 @@ std::string publicAddressSection(const PublicAddressReport& p) {
 std::string formatOverview(const OverviewReport& report) {
   // Sections are separated by an empty line.
   std::string out = interfacesSection(report);
+  out += "\nServices\n" + formatServices(report.configuration, "  ");
   out += '\n';
   out += tunnelsSection(report);
   if (report.publicAddress) {
@@ -76,10 +78,12 @@ Json overviewJson(const OverviewReport& report) {
   }
   Json tunnels = report.tunnels ? Json{{"owners", tunnelOwnersJson(*report.tunnels)}, {"error", nullptr}}
                                 : Json{{"owners", nullptr}, {"error", report.tunnels.error()}};
-  return Json{{"sampleSeconds", report.sampleSeconds},
-              {"interfaces", std::move(interfaces)},
-              {"tunnels", std::move(tunnels)},
-              {"publicAddress", report.publicAddress ? publicAddressJson(*report.publicAddress) : Json(nullptr)}};
+  Json json{{"sampleSeconds", report.sampleSeconds}, {"interfaces", std::move(interfaces)}};
+  Json services = servicesJson(report.configuration);
+  for (auto& [key, value] : services.items()) json[key] = std::move(value);
+  json["tunnels"] = std::move(tunnels);
+  json["publicAddress"] = report.publicAddress ? publicAddressJson(*report.publicAddress) : Json(nullptr);
+  return json;
 }
 
 }  // namespace bcn::cli

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tools/beaconbar/services_format.h"
 #include "tools/beaconbar/testing/json_keys.h"
 #include "tools/beaconbar/testing/model_fixtures.h"
 
@@ -17,6 +18,7 @@ OverviewReport report() {
   r.interfaces = {{testing::loopback(), RateSample{Date{1}, 1, 0, 0}},
                   {testing::ethernet(), RateSample{Date{1}, 1, 1239, 312}},
                   {testing::tunnel(), std::nullopt}};
+  r.configuration = testing::configuration();
   r.tunnels = TunnelOwnerMap{{"utun3", TunnelOwner{812, "openvpn", "/usr/sbin/openvpn"}}};
   r.publicAddress = PublicAddressReport{"ifconfig.co", "https://ifconfig.co/ip", {"203.0.113.7", std::nullopt, {}}};
   return r;
@@ -40,6 +42,14 @@ TEST(OverviewTextTest, AllSections) {
             "         inet 10.8.0.2 --> 10.8.0.1\n"
             "         inet6 fe80::1%7\n"
             "\n"
+            "Services\n"
+            "  #  NAME      INTERFACE  STATE            PRIMARY    ID\n"
+            "  1  Ethernet  en0        enabled          IPv4+IPv6  8C1D2E3F-0001\n"
+            "  2  Wi-Fi     en1        disabled         -          8C1D2E3F-0002\n"
+            "  3  Büro VPN  utun3      enabled, hidden  -          8C1D2E3F-0003\n"
+            "  Primary IPv4: en0\n"
+            "  Primary IPv6: en0\n"
+            "\n"
             "Tunnel owners\n"
             "  INTERFACE  PID  PROGRAM  PATH\n"
             "  utun3      812  openvpn  /usr/sbin/openvpn\n"
@@ -52,11 +62,17 @@ TEST(OverviewTextTest, AllSections) {
 TEST(OverviewTextTest, OfflineAndUnprivilegedEachTakeOneLine) {
   OverviewReport r = report();
   r.interfaces = {};
+  r.configuration = {};
   r.tunnels = std::unexpected(std::string("needs root"));
   r.publicAddress->result = {std::nullopt, std::nullopt, "no answer within 3 s"};
   EXPECT_EQ(formatOverview(r),
             "Interfaces (traffic over 1.0 s)\n"
             "  none\n"
+            "\n"
+            "Services\n"
+            "  No network services are configured.\n"
+            "  Primary IPv4: none\n"
+            "  Primary IPv6: none\n"
             "\n"
             "Tunnel owners: unavailable (needs root)\n"
             "\n"
@@ -67,12 +83,21 @@ TEST(OverviewTextTest, OfflineAndUnprivilegedEachTakeOneLine) {
             "Interfaces (traffic over 1.0 s)\n"
             "  none\n"
             "\n"
+            "Services\n"
+            "  No network services are configured.\n"
+            "  Primary IPv4: none\n"
+            "  Primary IPv6: none\n"
+            "\n"
             "Tunnel owners: none\n");
 }
 
 TEST(OverviewJsonTest, SchemaOfEverySection) {
   const auto json = overviewJson(report());
-  EXPECT_EQ(keysOf(json), (Strings{"sampleSeconds", "interfaces", "tunnels", "publicAddress"}));
+  EXPECT_EQ(keysOf(json), (Strings{"sampleSeconds", "interfaces", "services", "primaryIPv4Interface",
+                                   "primaryIPv6Interface", "tunnels", "publicAddress"}));
+  // The same keys and values as `services --json`.
+  EXPECT_EQ(json["services"], servicesJson(testing::configuration())["services"]);
+  EXPECT_EQ(json["primaryIPv6Interface"], "en0");
   ASSERT_EQ(json["interfaces"].size(), 3u);
   // The interface keys of `interfaces --json`, then the rate.
   EXPECT_EQ(keysOf(json["interfaces"][1]).back(), "rate");

@@ -71,6 +71,16 @@ InterfaceSnapshot downInterface() {
   return s;
 }
 
+NetworkMetadata configuration() {
+  NetworkMetadata m;
+  m.services = {NetworkService{"8C1D2E3F-0001", "Ethernet", true, "en0", false},
+                NetworkService{"8C1D2E3F-0002", "Wi-Fi", false, "en1", false},
+                NetworkService{"8C1D2E3F-0003", "Büro VPN", true, "utun3", true}};
+  m.primaryIPv4Interface = "en0";
+  m.primaryIPv6Interface = "en0";
+  return m;
+}
+
 RateHistory historyWithSample(double end) {
   RateHistory history(kHistoryRetention);
   history.add(RateSample{Date{end}, 10, 5000, 1000});

@@ -5,6 +5,7 @@
 
 #include "netcore/history/rate_history.h"
 #include "netcore/interfaces/interface_snapshot.h"
+#include "netcore/sysconfig/network_metadata.h"
 
 namespace bcn::cli::testing {
 
@@ -18,6 +19,11 @@ InterfaceSnapshot loopback();
 InterfaceSnapshot tunnel();
 // en5: administratively down, media inactive, no addresses.
 InterfaceSnapshot downInterface();
+
+// Three services as the reader orders them: Ethernet on en0 (enabled,
+// primary for IPv4 and IPv6), Wi-Fi on en1 (disabled), and a hidden VPN on
+// utun3 last; the primary interfaces are en0 and en0.
+NetworkMetadata configuration();
 
 // A history with one 10-second sample of 5000 bytes in and 1000 out ending
 // at `end`, with the tool's retention.
