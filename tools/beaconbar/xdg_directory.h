@@ -12,7 +12,7 @@ namespace bcn::cli {
 // `value` (the XDG variable, e.g. $XDG_CONFIG_HOME) when it is an absolute
 // path; otherwise `home` joined with `fallbackUnderHome` (".config") when
 // home is absolute; otherwise nothing. Empty and relative XDG values are to
-// be ignored, as the XDG specification says. Either pointer may be null.
+// be ignored, as the XDG base-directory rules say. Either pointer may be null.
 std::optional<std::filesystem::path> xdgDirectory(const char* value, const char* home,
                                                   std::string_view fallbackUnderHome);
 
