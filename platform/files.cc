@@ -9,34 +9,11 @@
 #include <cerrno>
 #include <string>
 
+#include "platform/unique_fd.h"
+
 namespace bcn::files {
 namespace {
 
-// Closes a descriptor on every path out of a function.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  void reset(int fd) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-  bool valid() const { return fd_ >= 0; }
-  // Closes now, reporting the result (close can report a deferred write error).
-  int close() {
-    const int rc = ::close(fd_);
-    fd_ = -1;
-    return rc;
-  }
-
- private:
-  int fd_;
-};
 
 std::unexpected<PlatformError> failure(const std::string& step, const std::filesystem::path& path) {
   return std::unexpected(PlatformError::fromErrno(errno, step + " " + path.string()));
@@ -85,7 +62,7 @@ std::expected<std::vector<std::uint8_t>, PlatformError> readFile(const std::file
                                                                  std::size_t maxBytes) {
   // O_NONBLOCK: opening a FIFO planted where a file is expected would
   // otherwise wait for a writer forever; it is refused below instead.
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (!fd.valid()) return failure("open", path);
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return failure("stat", path);
@@ -114,14 +91,14 @@ std::expected<void, PlatformError> writeFileAtomically(const std::filesystem::pa
                                                        std::span<const std::uint8_t> bytes,
                                                        std::uint32_t mode) {
   const std::filesystem::path directory = path.has_parent_path() ? path.parent_path() : ".";
-  Fd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!dir.valid()) return failure("open directory", directory);
 
   // An unnamed file cannot be left behind by a crash before it is linked.
   // File systems without O_TMPFILE get a named one from the start.
   std::string tempName;
   bool named = false;
-  Fd file(::openat(dir.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+  UniqueFd file(::openat(dir.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
   if (!file.valid()) {
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
       return failure("create temporary file in", directory);

@@ -13,39 +13,22 @@
 #include <cerrno>
 #include <utility>
 
+#include "platform/unique_fd.h"
+
 extern char** environ;
 
 namespace bcn {
 namespace {
 
-class Fd {
- public:
-  Fd() = default;
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Fd& operator=(Fd&& other) noexcept {
-    reset(std::exchange(other.fd_, -1));
-    return *this;
-  }
-  ~Fd() { reset(); }
-  int get() const { return fd_; }
-  void reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_ = -1;
-};
 
 struct Pipe {
-  Fd read, write;
+  UniqueFd read, write;
 };
 
 std::expected<Pipe, PlatformError> makePipe() {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return std::unexpected(PlatformError::fromErrno(errno, "pipe"));
-  return Pipe{Fd(fds[0]), Fd(fds[1])};
+  return Pipe{UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
 
 // Appends what is readable; returns false at end of stream or on error.
@@ -108,7 +91,7 @@ std::expected<ProcessResult, PlatformError> runProcess(const std::vector<std::st
 
   // A pidfd lets one poll wait for output and exit alike; without one we
   // fall back to short polls.
-  Fd exitFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+  UniqueFd exitFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
 
   ProcessResult result;
   const auto deadline = std::chrono::steady_clock::now() + options.timeout;

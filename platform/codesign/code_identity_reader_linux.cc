@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/codesign/code_identity_registry.h"
+#include "platform/unique_fd.h"
 
 namespace bcn {
 namespace {
@@ -20,20 +21,6 @@ struct DigestContextFree {
 };
 
 std::int64_t nanoseconds(const timespec& t) { return std::int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec; }
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 }  // namespace
 
@@ -78,7 +65,7 @@ std::optional<CodeIdentity> CodeIdentityReader::identityOf(std::int32_t pid, int
   const std::string exeLink = "/proc/" + std::to_string(pid) + "/exe";
   // Opening the link yields the very file the process runs, even if its
   // name has since been replaced.
-  Descriptor executable(::open(exeLink.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd executable(::open(exeLink.c_str(), O_RDONLY | O_CLOEXEC));
   if (executable.get() < 0) return std::nullopt;
   std::array<char, 4096> target{};
   const ssize_t length = ::readlink(exeLink.c_str(), target.data(), target.size());
