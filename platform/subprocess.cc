@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,13 +12,13 @@
 #include <cerrno>
 #include <utility>
 
+#include "platform/pidfd.h"
 #include "platform/unique_fd.h"
 
 extern char** environ;
 
 namespace bcn {
 namespace {
-
 
 struct Pipe {
   UniqueFd read, write;
@@ -91,7 +90,7 @@ std::expected<ProcessResult, PlatformError> runProcess(const std::vector<std::st
 
   // A pidfd lets one poll wait for output and exit alike; without one we
   // fall back to short polls.
-  UniqueFd exitFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+  UniqueFd exitFd(openPidfd(pid));
 
   ProcessResult result;
   const auto deadline = std::chrono::steady_clock::now() + options.timeout;

@@ -11,6 +11,8 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/pidfd.h"
+
 namespace bcn {
 
 struct ProcessIdentity {
@@ -34,11 +36,6 @@ std::optional<std::uint64_t> parseStatStartTime(std::string_view stat);
 
 // The real user id from the "Uid:" line of a /proc/<pid>/status text.
 std::optional<std::uint32_t> parseStatusRealUID(std::string_view status);
-
-// A pidfd for `pid` (close it when done), or -1 where the kernel has none
-// or the process is gone. pidfdExited tells whether its process has ended.
-int openPidfd(std::int32_t pid);
-bool pidfdExited(int pidfd);
 
 }  // namespace bcn
 

@@ -1,5 +1,3 @@
-#include <poll.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -66,16 +64,6 @@ std::optional<std::uint32_t> parseStatusRealUID(std::string_view status) {
     at = end + 1;
   }
   return std::nullopt;
-}
-
-int openPidfd(std::int32_t pid) {
-  if (pid <= 0) return -1;
-  return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-}
-
-bool pidfdExited(int pidfd) {
-  pollfd p{pidfd, POLLIN, 0};
-  return ::poll(&p, 1, 0) != 0;
 }
 
 std::optional<ProcessIdentity> ProcessIdentity::of(std::int32_t pid) {

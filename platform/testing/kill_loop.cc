@@ -2,7 +2,6 @@
 
 #include <poll.h>
 #include <signal.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +9,8 @@
 #include <cerrno>
 #include <random>
 #include <thread>
+
+#include "platform/pidfd.h"
 
 namespace bcn::testing {
 namespace {
@@ -116,7 +117,7 @@ class WriterFactory {
       if (!writeAll(report, &child, sizeof child)) ::_exit(6);
       if (child < 0) continue;
       // Until a kill arrives or the writer ends by itself.
-      const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
+      const int pidfd = openPidfd(child);
       pollfd fds[2] = {{command, POLLIN, 0}, {pidfd, POLLIN, 0}};
       while (::poll(fds, 2, -1) < 0 && errno == EINTR) {
       }
