@@ -188,9 +188,11 @@ Result<PlistValue> fromNode(plist_t node, std::size_t depth) {
       return PlistValue(std::move(value));
     }
     case PLIST_DATE: {
-      const double seconds = dateSeconds(node);
-      if (!dateParts(seconds)) return std::unexpected(decodeError("date out of range"));
-      return PlistValue(Date{seconds});
+      // Kept at the microseconds the encoder writes, so a decoded value
+      // re-encodes to itself: a peer's call echoed back must compare equal.
+      const auto parts = dateParts(dateSeconds(node));
+      if (!parts) return std::unexpected(decodeError("date out of range"));
+      return PlistValue(Date{parts->first + parts->second / 1e6});
     }
     case PLIST_DATA: {
       std::uint64_t length = 0;

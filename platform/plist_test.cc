@@ -223,6 +223,26 @@ TEST(PlistDecodeErrors, RefusesWhatCouldNotBeWrittenBack) {
   EXPECT_TRUE(encodeBinaryPlist(*inRange));
 }
 
+// Found by fuzzing: a binary date with a sub-microsecond fraction decoded
+// exactly but was written back rounded, so a decoded call re-encoded to a
+// different call. Decoding now rounds to what the encoder can hold.
+TEST(PlistRoundTrip, DecodedDatesReencodeToThemselves) {
+  // About 3.4e-8 s after 2001 as a big-endian double.
+  auto decoded = decodePlist(binaryWithOneObject({0x33, 0x3e, 0x62, 0x63, 0x5f, 0x10, 0x16, 0x73, 0x74}));
+  ASSERT_TRUE(decoded && decoded->date());
+  EXPECT_EQ(decoded->date()->secondsSince2001, 0.0);
+  std::mt19937_64 random(7);
+  std::uniform_real_distribution<double> seconds(-2e9, 2e9);
+  for (int i = 0; i < 10'000; ++i) {
+    const double s = i % 2 ? seconds(random) : seconds(random) * 1e-9;
+    auto once = decodePlist(*encodeBinaryPlist(PlistValue(Date{s})));
+    ASSERT_TRUE(once);
+    auto twice = decodePlist(*encodeBinaryPlist(*once));
+    ASSERT_TRUE(twice);
+    ASSERT_EQ(*once, *twice) << s;
+  }
+}
+
 TEST(PlistDecodeErrors, NonPlistInputIsAnError) {
   for (std::string_view input : {"", "bplist00", "hello", "<plist><dict><key>a</key></plist>",
                                  "<plist><dict><key>a&#0;b</key><true/></dict></plist>"}) {
