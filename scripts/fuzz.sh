@@ -7,6 +7,9 @@
 #   bash scripts/fuzz.sh                 # every target, 30 s each (what CI runs)
 #   bash scripts/fuzz.sh 3600 plist      # one target for an hour
 #
+# FUZZ_SEED=N fixes libFuzzer's random seed, so a run can be repeated
+# input for input (CI uses it; left unset, every run explores afresh).
+#
 # Inputs that reach new code are kept in build-fuzz/corpus/<target>/ and
 # reused by later runs; copy the useful ones into fuzz/corpus/ by hand.
 # Reproduce a finding with: build-fuzz/fuzz/<target>_fuzz <artifact file>
@@ -47,6 +50,7 @@ for target in "$@"; do
   options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
            -artifact_prefix="build-fuzz/artifacts/$target-")
   [ -f "$binary.dict" ] && options+=(-dict="$binary.dict")
+  [ -n "${FUZZ_SEED:-}" ] && options+=(-seed="$FUZZ_SEED")
   echo "== $target: ${seconds} s"
   status=0
   "$binary" "${options[@]}" "$work" "$seeds" >"$log" 2>&1 || status=$?
