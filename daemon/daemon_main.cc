@@ -55,7 +55,9 @@ int main() {
 
   SystemLog log(std::string(AdminConstants::daemonIdentifier), "daemon");
   PolkitAuthorizationServices polkit;
-  AdminDaemon daemon(PairingStore::load({.directory = PairingStore::defaultDirectory()}), polkit, log);
+  PairingStore pairings = PairingStore::load({.directory = PairingStore::defaultDirectory()});
+  if (const auto& problem = pairings.loadProblem()) log.info(*problem);
+  AdminDaemon daemon(std::move(pairings), polkit, log);
   const std::string appRequirement = AdminConstants::appRequirement(AdminConstants::teamID());
   const std::string adminRequirement = AdminConstants::adminAppRequirement(AdminConstants::teamID());
 

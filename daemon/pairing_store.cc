@@ -29,9 +29,24 @@ PairingStore PairingStore::load(Options options) {
   // replaces the link with a real file.
   struct stat status {};
   if (::lstat(store.fileURL().c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return store;
-  if (auto bytes = files::readFile(store.fileURL(), kMaxFileBytes)) {
-    if (auto pairings = decode(*bytes)) store.pairings_ = std::move(*pairings);
+  auto bytes = files::readFile(store.fileURL(), kMaxFileBytes);
+  if (bytes) {
+    if (auto pairings = decode(*bytes)) {
+      store.pairings_ = std::move(*pairings);
+      return store;
+    }
   }
+  // Starting empty is the only way to keep pairing, but the old file may be
+  // someone's only copy of every pairing: keep it out of the next save's way.
+  std::string problem = "The pairing file " + store.fileURL().string() + " could not be used (" +
+                        (bytes ? std::string("malformed") : bytes.error().description) + ")";
+  if (auto aside = files::setAside(store.fileURL(), "unreadable")) {
+    problem += "; it was moved to " + aside->string() + " and the daemon starts with no pairings.";
+  } else {
+    problem += "; moving it aside failed (" + aside.error().description +
+               "), so the next pairing will replace it.";
+  }
+  store.loadProblem_ = std::move(problem);
   return store;
 }
 

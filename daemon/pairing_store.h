@@ -63,9 +63,16 @@ class PairingStore {
 
   // The store in `options.directory`. Never fails: a missing, unreadable or
   // malformed file, or anything but a regular file (a symbolic link
-  // included), gives an empty store and stays untouched until the next save
-  // replaces it.
+  // included), gives an empty store. A regular file that cannot be used is
+  // renamed to "pairings.plist.unreadable" (or "…-2" and so on) so that the
+  // next save does not destroy it; loadProblem() then says what happened.
+  // Anything else in the file's place stays until the next save replaces it.
   static PairingStore load(Options options);
+
+  // Why load() found no usable file where there was one, and where that
+  // file went, as one sentence for the log; nothing when the file was fine
+  // or absent.
+  const std::optional<std::string>& loadProblem() const { return loadProblem_; }
 
   // The pairings a file holds, or nothing when any part of it is malformed:
   // not a property list, not an array, or any element lacking "digest"
@@ -105,6 +112,7 @@ class PairingStore {
 
   Options options_;
   std::vector<Pairing> pairings_;
+  std::optional<std::string> loadProblem_;
 };
 
 }  // namespace bcn

@@ -34,8 +34,9 @@ TEST(PairingStoreLoad, MissingFileGivesAnEmptyStore) {
   EXPECT_TRUE(PairingStore::load(testing::storeOptionsFor(dir / "absent")).pairings().empty());
 }
 
-// Every malformed file loads as an empty store and is left exactly as it was.
-TEST(PairingStoreLoad, MalformedFilesGiveAnEmptyStoreAndStayUntouched) {
+// Every malformed file loads as an empty store, and its bytes are kept
+// under another name so the next save cannot destroy them.
+TEST(PairingStoreLoad, MalformedFilesGiveAnEmptyStoreAndAreKeptAside) {
   const PlistValue good = pairingElement(PlistData(32, 1), 501, PlistValue(Date{10}));
   const std::pair<std::string, std::string> cases[] = {
       {"not a plist", "this is not a property list"},
@@ -62,9 +63,60 @@ TEST(PairingStoreLoad, MalformedFilesGiveAnEmptyStoreAndStayUntouched) {
   for (const auto& [name, content] : cases) {
     TempDir dir;
     testing::writeText(dir / "pairings.plist", content);
-    EXPECT_TRUE(PairingStore::load(testing::storeOptionsFor(dir.path())).pairings().empty()) << name;
-    EXPECT_EQ(testing::readText(dir / "pairings.plist"), content) << name;
+    const auto store = PairingStore::load(testing::storeOptionsFor(dir.path()));
+    EXPECT_TRUE(store.pairings().empty()) << name;
+    EXPECT_EQ(testing::readText(dir / "pairings.plist.unreadable"), content) << name;
+    EXPECT_FALSE(std::filesystem::exists(dir / "pairings.plist")) << name;
+    ASSERT_TRUE(store.loadProblem()) << name;
+    EXPECT_NE(store.loadProblem()->find("moved to " + (dir / "pairings.plist.unreadable").string()),
+              std::string::npos)
+        << *store.loadProblem();
   }
+}
+
+TEST(PairingStoreLoad, AGoodOrMissingFileReportsNoProblem) {
+  TempDir dir;
+  auto store = PairingStore::load(testing::storeOptionsFor(dir.path()));
+  EXPECT_FALSE(store.loadProblem());
+  ASSERT_TRUE(store.pair(501));
+  EXPECT_FALSE(PairingStore::load(testing::storeOptionsFor(dir.path())).loadProblem());
+}
+
+// A second damaged file (after a later crash, say) must not replace the
+// first one kept aside; a pairing made in between survives as well.
+TEST(PairingStoreLoad, EachDamagedFileGetsItsOwnName) {
+  TempDir dir;
+  testing::writeText(dir / "pairings.plist", "first damage");
+  auto store = PairingStore::load(testing::storeOptionsFor(dir.path()));
+  auto token = store.pair(501);
+  ASSERT_TRUE(token);
+  EXPECT_TRUE(PairingStore::load(testing::storeOptionsFor(dir.path())).isPaired(*token, 501));
+  testing::writeText(dir / "pairings.plist", "second damage");
+  EXPECT_TRUE(PairingStore::load(testing::storeOptionsFor(dir.path())).pairings().empty());
+  EXPECT_EQ(testing::readText(dir / "pairings.plist.unreadable"), "first damage");
+  EXPECT_EQ(testing::readText(dir / "pairings.plist.unreadable-2"), "second damage");
+}
+
+TEST(PairingStoreLoad, AnUnreadableFileIsKeptAsideWithTheReason) {
+  TempDir dir;
+  testing::writeText(dir / "pairings.plist", std::string(PairingStore::kMaxFileBytes + 1, 'x'));
+  const auto store = PairingStore::load(testing::storeOptionsFor(dir.path()));
+  EXPECT_TRUE(store.pairings().empty());
+  ASSERT_TRUE(store.loadProblem());
+  EXPECT_NE(store.loadProblem()->find("File too large"), std::string::npos) << *store.loadProblem();
+  EXPECT_EQ(std::filesystem::file_size(dir / "pairings.plist.unreadable"), PairingStore::kMaxFileBytes + 1);
+}
+
+// Anything but a regular file is not someone's data: it stays where it is.
+TEST(PairingStoreLoad, ASymbolicLinkIsNeitherFollowedNorMoved) {
+  TempDir dir;
+  const PlistValue good = pairingElement(PlistData(32, 1), 501, PlistValue(Date{10}));
+  writePlist(dir / "elsewhere.plist", PlistArray{good});
+  std::filesystem::create_symlink(dir / "elsewhere.plist", dir / "pairings.plist");
+  const auto store = PairingStore::load(testing::storeOptionsFor(dir.path()));
+  EXPECT_TRUE(store.pairings().empty());
+  EXPECT_FALSE(store.loadProblem());
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "pairings.plist"));
 }
 
 // Found by fuzzing: a creation date the file format cannot hold (here the
@@ -82,7 +134,7 @@ TEST(PairingStoreLoad, DateThatCannotBeWrittenBackMakesTheFileMalformed) {
   testing::writeText(dir / "pairings.plist", content);
   auto store = PairingStore::load(testing::storeOptionsFor(dir.path()));
   EXPECT_TRUE(store.pairings().empty());
-  EXPECT_EQ(testing::readText(dir / "pairings.plist"), content);
+  EXPECT_EQ(testing::readText(dir / "pairings.plist.unreadable"), content);
 
   auto token = store.pair(501);
   ASSERT_TRUE(token) << token.error().description;

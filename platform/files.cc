@@ -1,6 +1,7 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -138,6 +139,19 @@ std::expected<void, PlatformError> writeFileAtomically(const std::filesystem::pa
   if (file.close() != 0) return failure("close", path);
   if (::fsync(dir.get()) != 0) return failure("flush directory", directory);
   return {};
+}
+
+std::expected<std::filesystem::path, PlatformError> setAside(const std::filesystem::path& path,
+                                                             std::string_view tag) {
+  for (int attempt = 1; attempt <= 99; ++attempt) {
+    std::filesystem::path aside = path;
+    aside += "." + std::string(tag);
+    if (attempt > 1) aside += "-" + std::to_string(attempt);
+    if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) return aside;
+    if (errno != EEXIST) return failure("move aside", path);
+  }
+  errno = EEXIST;
+  return failure("move aside", path);
 }
 
 std::expected<void, PlatformError> createDirectories(const std::filesystem::path& path,

@@ -8,6 +8,7 @@
 #include <expected>
 #include <filesystem>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "platform/error.h"
@@ -28,6 +29,14 @@ std::expected<std::vector<std::uint8_t>, PlatformError> readFile(const std::file
 std::expected<void, PlatformError> writeFileAtomically(const std::filesystem::path& path,
                                                        std::span<const std::uint8_t> bytes,
                                                        std::uint32_t mode);
+
+// Renames `path` to the first free sibling name "<name>.<tag>",
+// "<name>.<tag>-2", … "<name>.<tag>-99" and returns it. Never replaces an
+// existing file (EEXIST when every name is taken). For a file that exists
+// but cannot be used: moving it out of the way keeps its bytes for a person
+// to look at, where the next save would otherwise destroy them.
+std::expected<std::filesystem::path, PlatformError> setAside(const std::filesystem::path& path,
+                                                             std::string_view tag);
 
 // Creates `path` and any missing parents, each with exactly `mode` (the
 // umask does not apply). Existing directories are fine and keep their

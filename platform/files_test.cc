@@ -121,6 +121,28 @@ TEST(ReadFile, RefusesAFifoWithoutWaitingForAWriter) {
   EXPECT_EQ(result, 0) << "-1: the read blocked until the alarm";
 }
 
+TEST(SetAside, MovesTheFileToTheFirstFreeNameAndNeverReplacesOne) {
+  TempDir dir;
+  const auto file = dir / "state.plist";
+  ASSERT_TRUE(writeFileAtomically(file, bytesOf("first"), 0600));
+  auto first = setAside(file, "unreadable");
+  ASSERT_TRUE(first) << first.error().description;
+  EXPECT_EQ(*first, dir / "state.plist.unreadable");
+  EXPECT_FALSE(std::filesystem::exists(file));
+
+  ASSERT_TRUE(writeFileAtomically(file, bytesOf("second"), 0600));
+  auto second = setAside(file, "unreadable");
+  ASSERT_TRUE(second);
+  EXPECT_EQ(*second, dir / "state.plist.unreadable-2");
+  EXPECT_EQ(readFile(*first, 100), bytesOf("first"));
+  EXPECT_EQ(readFile(*second, 100), bytesOf("second"));
+
+  auto missing = setAside(file, "unreadable");
+  ASSERT_FALSE(missing);
+  EXPECT_EQ(missing.error().code, ENOENT);
+  EXPECT_EQ(entriesIn(dir.path()), 2u);
+}
+
 TEST(CreateDirectories, CreatesTheChainWithTheModeAndKeepsExistingOnes) {
   TempDir dir;
   std::filesystem::create_directory(dir / "existing");

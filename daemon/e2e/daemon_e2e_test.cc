@@ -158,6 +158,19 @@ TEST_F(DaemonEndToEnd, PairingsSurviveARestartButOpenRequestsDoNot) {
             "1 version=0.1.0 protocol=1");
 }
 
+TEST_F(DaemonEndToEnd, ADamagedPairingFileIsKeptAsideAndLogged) {
+  DaemonHarness daemon;
+  std::filesystem::create_directories(daemon.stateDirectory());
+  const std::string damaged = "bplist00 cut short by a full disk";
+  testing::writeText(daemon.stateDirectory() / "pairings.plist", damaged);
+  ASSERT_TRUE(daemon.start());
+  EXPECT_EQ(DaemonHarness::field(daemon.run(Role::app, "root", {"status"}), "paired"), "0 version=0.1.0 protocol=1");
+  EXPECT_EQ(testing::readText(daemon.stateDirectory() / "pairings.plist.unreadable"), damaged);
+  EXPECT_FALSE(std::filesystem::exists(daemon.stateDirectory() / "pairings.plist"));
+  EXPECT_NE(daemon.log().find("pairings.plist could not be used (malformed); it was moved to"), std::string::npos)
+      << daemon.log();
+}
+
 TEST_F(DaemonEndToEnd, TunnelOwnersNeedNoPairing) {
   DaemonHarness daemon;
   ASSERT_TRUE(daemon.start());
