@@ -43,15 +43,13 @@ PairingStore PairingStore::load(Options options) {
   if (auto aside = files::setAside(store.fileURL(), "unreadable")) {
     problem += "; it was moved to " + aside->string() + " and the daemon starts with no pairings.";
   } else {
-    problem += "; moving it aside failed (" + aside.error().description +
-               "), so the next pairing will replace it.";
+    problem += "; moving it aside failed (" + aside.error().description + "), so the next pairing will replace it.";
   }
   store.loadProblem_ = std::move(problem);
   return store;
 }
 
-std::optional<std::vector<PairingStore::Pairing>> PairingStore::decode(
-    std::span<const std::uint8_t> bytes) {
+std::optional<std::vector<PairingStore::Pairing>> PairingStore::decode(std::span<const std::uint8_t> bytes) {
   auto root = decodePlist(bytes);
   if (!root || root->array() == nullptr) return std::nullopt;
   std::vector<Pairing> pairings;
@@ -97,9 +95,7 @@ std::expected<std::string, PlatformError> PairingStore::pair(std::uint32_t uid) 
 
 std::expected<void, PlatformError> PairingStore::unpair(std::string_view token, std::uint32_t uid) {
   const crypto::Sha256Digest wanted = digest(token);
-  std::erase_if(pairings_, [&](const Pairing& p) {
-    return p.uid == uid && TokenDigest::equal(p.digest, wanted);
-  });
+  std::erase_if(pairings_, [&](const Pairing& p) { return p.uid == uid && TokenDigest::equal(p.digest, wanted); });
   return save();
 }
 
@@ -113,9 +109,7 @@ std::expected<void, PlatformError> PairingStore::save() const {
   PlistArray elements;
   elements.reserve(pairings_.size());
   for (const Pairing& p : pairings_) {
-    elements.emplace_back(PlistDictionary{{"digest", PlistData(p.digest)},
-                                          {"uid", p.uid},
-                                          {"created", p.created}});
+    elements.emplace_back(PlistDictionary{{"digest", PlistData(p.digest)}, {"uid", p.uid}, {"created", p.created}});
   }
   auto bytes = encodeBinaryPlist(PlistValue(std::move(elements)));
   if (!bytes) return std::unexpected(bytes.error());

@@ -40,8 +40,7 @@ class PairingStore {
   };
 
   // Source of the token bytes; replaceable so tests can make it fail.
-  using RandomSource =
-      std::function<std::expected<std::vector<std::uint8_t>, PlatformError>(std::size_t)>;
+  using RandomSource = std::function<std::expected<std::vector<std::uint8_t>, PlatformError>(std::size_t)>;
 
   struct Options {
     std::filesystem::path directory;

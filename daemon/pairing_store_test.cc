@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "daemon/testing/store_options.h"
 #include "platform/files.h"
 #include "platform/plist.h"
-#include "daemon/testing/store_options.h"
 #include "platform/testing/test_support.h"
 
 namespace bcn {
@@ -44,21 +44,22 @@ TEST(PairingStoreLoad, MalformedFilesGiveAnEmptyStoreAndAreKeptAside) {
       {"truncated", bytesToString(*encodeBinaryPlist(PlistArray{good})).substr(0, 40)},
       {"root is a dictionary", bytesToString(*encodeBinaryPlist(PlistDictionary{{"a", 1}}))},
       {"element not a dictionary", bytesToString(*encodeBinaryPlist(PlistArray{good, 5}))},
-      {"negative uid", bytesToString(*encodeBinaryPlist(
-                           PlistArray{good, pairingElement(PlistData(32, 2), -1, PlistValue(Date{1}))}))},
+      {"negative uid",
+       bytesToString(*encodeBinaryPlist(PlistArray{good, pairingElement(PlistData(32, 2), -1, PlistValue(Date{1}))}))},
       {"uid beyond 32 bits", bytesToString(*encodeBinaryPlist(PlistArray{
                                  good, pairingElement(PlistData(32, 2), std::int64_t{1} << 32, PlistValue(Date{1}))}))},
-      {"uid as text", bytesToString(*encodeBinaryPlist(
-                          PlistArray{pairingElement(PlistData(32, 2), "501", PlistValue(Date{1}))}))},
-      {"digest as text", bytesToString(*encodeBinaryPlist(
-                             PlistArray{pairingElement("abc", 501, PlistValue(Date{1}))}))},
-      {"created missing", bytesToString(*encodeBinaryPlist(
-                              PlistArray{good, pairingElement(PlistData(32, 2), 501, std::nullopt)}))},
-      {"created as real", bytesToString(*encodeBinaryPlist(
-                              PlistArray{pairingElement(PlistData(32, 2), 501, PlistValue(1.5))}))},
-      {"xml with wrong type", "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><dict>"
-                              "<key>digest</key><string>x</string><key>uid</key><integer>1</integer>"
-                              "<key>created</key><date>2020-01-01T00:00:00Z</date></dict></array></plist>"},
+      {"uid as text",
+       bytesToString(*encodeBinaryPlist(PlistArray{pairingElement(PlistData(32, 2), "501", PlistValue(Date{1}))}))},
+      {"digest as text",
+       bytesToString(*encodeBinaryPlist(PlistArray{pairingElement("abc", 501, PlistValue(Date{1}))}))},
+      {"created missing",
+       bytesToString(*encodeBinaryPlist(PlistArray{good, pairingElement(PlistData(32, 2), 501, std::nullopt)}))},
+      {"created as real",
+       bytesToString(*encodeBinaryPlist(PlistArray{pairingElement(PlistData(32, 2), 501, PlistValue(1.5))}))},
+      {"xml with wrong type",
+       "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><dict>"
+       "<key>digest</key><string>x</string><key>uid</key><integer>1</integer>"
+       "<key>created</key><date>2020-01-01T00:00:00Z</date></dict></array></plist>"},
   };
   for (const auto& [name, content] : cases) {
     TempDir dir;
@@ -68,8 +69,7 @@ TEST(PairingStoreLoad, MalformedFilesGiveAnEmptyStoreAndAreKeptAside) {
     EXPECT_EQ(testing::readText(dir / "pairings.plist.unreadable"), content) << name;
     EXPECT_FALSE(std::filesystem::exists(dir / "pairings.plist")) << name;
     ASSERT_TRUE(store.loadProblem()) << name;
-    EXPECT_NE(store.loadProblem()->find("moved to " + (dir / "pairings.plist.unreadable").string()),
-              std::string::npos)
+    EXPECT_NE(store.loadProblem()->find("moved to " + (dir / "pairings.plist.unreadable").string()), std::string::npos)
         << *store.loadProblem();
   }
 }
@@ -200,7 +200,8 @@ TEST(PairingStorePair, TokenPairsOnlyItsUser) {
   EXPECT_FALSE(store.isPaired(first, 502));
   EXPECT_TRUE(store.isPaired(other, 502));
   EXPECT_FALSE(store.isPaired("", 501));
-  EXPECT_FALSE(PairingStore(testing::storeOptionsFor(dir.path())).isPaired(first, 501)) << "an empty store pairs nobody";
+  EXPECT_FALSE(PairingStore(testing::storeOptionsFor(dir.path())).isPaired(first, 501))
+      << "an empty store pairs nobody";
 }
 
 TEST(PairingStorePair, FileHoldsDigestsNotTokensInTheDocumentedShape) {

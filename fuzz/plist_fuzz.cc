@@ -34,7 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto value = bcn::decodePlist(std::span<const std::uint8_t>(data, size));
   if (!value) return 0;
   (void)std::hash<bcn::PlistValue>{}(*value);
-  checkRoundTrip(*value, [](const bcn::PlistValue& v) { return bcn::encodeBinaryPlist(v); }, true);
-  checkRoundTrip(*value, [](const bcn::PlistValue& v) { return bcn::encodeXmlPlist(v); }, false);
+  checkRoundTrip(
+      *value, [](const bcn::PlistValue& v) { return bcn::encodeBinaryPlist(v); }, true);
+  checkRoundTrip(
+      *value, [](const bcn::PlistValue& v) { return bcn::encodeXmlPlist(v); }, false);
   return 0;
 }

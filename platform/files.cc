@@ -1,6 +1,8 @@
 #include "platform/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,13 +10,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
+#include <chrono>
 #include <string>
 
 #include "platform/unique_fd.h"
 
 namespace bcn::files {
 namespace {
-
 
 std::unexpected<PlatformError> failure(const std::string& step, const std::filesystem::path& path) {
   return std::unexpected(PlatformError::fromErrno(errno, step + " " + path.string()));
@@ -57,6 +60,34 @@ int withFreshName(const std::filesystem::path& target, std::string& name, Attemp
   }
 }
 
+// Temporary files of `target` that an earlier writer, killed between
+// linking and renaming, left behind. One is only removed when its name says
+// which process wrote it, that process is gone, and the file has not been
+// touched for a minute: a writer in another pid namespace (whose pid means
+// nothing here) is never that slow between its last write and its rename.
+// Best effort; a failure only leaves the file for the next save.
+void sweepStrandedTemporaries(int dirFd, const std::filesystem::path& target) {
+  const std::string prefix = "." + target.filename().string() + ".tmp-";
+  DIR* listing = ::fdopendir(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (listing == nullptr) return;
+  const auto now = std::chrono::system_clock::now();
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string_view name = entry->d_name;
+    if (!name.starts_with(prefix)) continue;
+    std::string_view rest = name.substr(prefix.size());
+    pid_t writer = 0;
+    const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), writer);
+    if (error != std::errc{} || end == rest.data() || *end != '-' || writer <= 0) continue;
+    if (writer == ::getpid() || ::kill(writer, 0) == 0 || errno != ESRCH) continue;
+    struct stat st {};
+    if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+    const auto modified = std::chrono::system_clock::time_point(std::chrono::seconds(st.st_mtim.tv_sec));
+    if (now - modified < std::chrono::minutes(1)) continue;
+    ::unlinkat(dirFd, entry->d_name, 0);
+  }
+  ::closedir(listing);
+}
+
 }  // namespace
 
 std::expected<std::vector<std::uint8_t>, PlatformError> readFile(const std::filesystem::path& path,
@@ -89,8 +120,7 @@ std::expected<std::vector<std::uint8_t>, PlatformError> readFile(const std::file
 }
 
 std::expected<void, PlatformError> writeFileAtomically(const std::filesystem::path& path,
-                                                       std::span<const std::uint8_t> bytes,
-                                                       std::uint32_t mode) {
+                                                       std::span<const std::uint8_t> bytes, std::uint32_t mode) {
   const std::filesystem::path directory = path.has_parent_path() ? path.parent_path() : ".";
   UniqueFd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!dir.valid()) return failure("open directory", directory);
@@ -137,12 +167,12 @@ std::expected<void, PlatformError> writeFileAtomically(const std::filesystem::pa
   }
   // The content is already flushed, so a late close error is only reported.
   if (file.close() != 0) return failure("close", path);
+  sweepStrandedTemporaries(dir.get(), path);
   if (::fsync(dir.get()) != 0) return failure("flush directory", directory);
   return {};
 }
 
-std::expected<std::filesystem::path, PlatformError> setAside(const std::filesystem::path& path,
-                                                             std::string_view tag) {
+std::expected<std::filesystem::path, PlatformError> setAside(const std::filesystem::path& path, std::string_view tag) {
   for (int attempt = 1; attempt <= 99; ++attempt) {
     std::filesystem::path aside = path;
     aside += "." + std::string(tag);
@@ -154,8 +184,7 @@ std::expected<std::filesystem::path, PlatformError> setAside(const std::filesyst
   return failure("move aside", path);
 }
 
-std::expected<void, PlatformError> createDirectories(const std::filesystem::path& path,
-                                                     std::uint32_t mode) {
+std::expected<void, PlatformError> createDirectories(const std::filesystem::path& path, std::uint32_t mode) {
   std::filesystem::path prefix;
   for (const auto& component : path.lexically_normal()) {
     prefix /= component;
@@ -175,9 +204,8 @@ std::expected<void, PlatformError> createDirectories(const std::filesystem::path
   return {};
 }
 
-std::expected<void, PlatformError> setModeAndOwner(const std::filesystem::path& path,
-                                                   std::uint32_t mode, std::uint32_t uid,
-                                                   std::uint32_t gid) {
+std::expected<void, PlatformError> setModeAndOwner(const std::filesystem::path& path, std::uint32_t mode,
+                                                   std::uint32_t uid, std::uint32_t gid) {
   if (::chown(path.c_str(), uid, gid) != 0) return failure("set owner of", path);
   if (::chmod(path.c_str(), mode) != 0) return failure("set mode of", path);
   return {};

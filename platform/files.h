@@ -25,29 +25,28 @@ std::expected<std::vector<std::uint8_t>, PlatformError> readFile(const std::file
 // go to an unnamed file in the same directory with permissions `mode`, are
 // flushed to disk, renamed over `path`, and the directory is flushed. On
 // failure the old file is untouched and no temporary file is left behind.
+// A process killed in the instant between naming its temporary file and
+// renaming it strands that file; a later successful write removes it once
+// its writer is gone and it is a minute old.
 // REQUIRES: the parent directory exists.
 std::expected<void, PlatformError> writeFileAtomically(const std::filesystem::path& path,
-                                                       std::span<const std::uint8_t> bytes,
-                                                       std::uint32_t mode);
+                                                       std::span<const std::uint8_t> bytes, std::uint32_t mode);
 
 // Renames `path` to the first free sibling name "<name>.<tag>",
 // "<name>.<tag>-2", … "<name>.<tag>-99" and returns it. Never replaces an
 // existing file (EEXIST when every name is taken). For a file that exists
 // but cannot be used: moving it out of the way keeps its bytes for a person
 // to look at, where the next save would otherwise destroy them.
-std::expected<std::filesystem::path, PlatformError> setAside(const std::filesystem::path& path,
-                                                             std::string_view tag);
+std::expected<std::filesystem::path, PlatformError> setAside(const std::filesystem::path& path, std::string_view tag);
 
 // Creates `path` and any missing parents, each with exactly `mode` (the
 // umask does not apply). Existing directories are fine and keep their
 // permissions; an existing non-directory on the way fails with ENOTDIR.
-std::expected<void, PlatformError> createDirectories(const std::filesystem::path& path,
-                                                     std::uint32_t mode);
+std::expected<void, PlatformError> createDirectories(const std::filesystem::path& path, std::uint32_t mode);
 
 // Sets owner and group, then permissions (in that order, since a change of
 // owner can clear mode bits).
-std::expected<void, PlatformError> setModeAndOwner(const std::filesystem::path& path,
-                                                   std::uint32_t mode, std::uint32_t uid,
-                                                   std::uint32_t gid);
+std::expected<void, PlatformError> setModeAndOwner(const std::filesystem::path& path, std::uint32_t mode,
+                                                   std::uint32_t uid, std::uint32_t gid);
 
 }  // namespace bcn::files

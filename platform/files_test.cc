@@ -1,10 +1,13 @@
 #include "platform/files.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
+#include <string>
 
 #include "platform/testing/test_support.h"
 
@@ -52,6 +55,31 @@ TEST(WriteFileAtomically, StrandedTemporaryNamesDoNotBlockSaves) {
   ASSERT_TRUE(writeFileAtomically(dir / "state", bytesOf("fresh"), 0600));
   EXPECT_EQ(testing::readText(dir / "state"), "fresh");
   EXPECT_EQ(entriesIn(dir.path()), 62u) << "stale files are left alone; the new one is in place";
+}
+
+// What a killed writer stranded is swept by the next save, but only when
+// the writer is certainly gone and the file is certainly not in flight.
+TEST(WriteFileAtomically, ASaveSweepsWhatDeadWritersStranded) {
+  TempDir dir;
+  // Above pid_max, so no process can have it.
+  const std::string dead = std::to_string(std::stoll(testing::readText("/proc/sys/kernel/pid_max")) + 1);
+  const auto stranded = [&](const std::string& name, bool old) {
+    testing::writeText(dir / name, "stale");
+    if (old) {
+      const timespec times[2] = {{0, UTIME_OMIT}, {::time(nullptr) - 120, 0}};
+      EXPECT_EQ(::utimensat(AT_FDCWD, (dir / name).c_str(), times, 0), 0);
+    }
+  };
+  stranded(".state.tmp-" + dead + "-0", true);                        // swept
+  stranded(".state.tmp-" + dead + "-1", false);                       // may still be renamed: kept
+  stranded(".state.tmp-1-0", true);                                   // its writer (init) runs: kept
+  stranded(".state.tmp-" + std::to_string(::getpid()) + "-9", true);  // this process's own: kept
+  stranded(".other.tmp-" + dead + "-0", true);                        // another file's: kept
+  stranded(".state.tmp-x-0", true);                                   // not our naming: kept
+  ASSERT_TRUE(writeFileAtomically(dir / "state", bytesOf("fresh"), 0600));
+  EXPECT_FALSE(std::filesystem::exists(dir / (".state.tmp-" + dead + "-0")));
+  EXPECT_EQ(entriesIn(dir.path()), 6u);
+  EXPECT_EQ(testing::readText(dir / "state"), "fresh");
 }
 
 TEST(WriteFileAtomically, EmptyContentIsAValidFile) {

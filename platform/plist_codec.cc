@@ -152,8 +152,7 @@ Result<Node> toNode(const PlistValue& value, std::size_t depth) {
       return Node(plist_new_date(parts->first, parts->second));
     }
     case PlistValue::Kind::data:
-      return Node(plist_new_data(reinterpret_cast<const char*>(value.data()->data()),
-                                 value.data()->size()));
+      return Node(plist_new_data(reinterpret_cast<const char*>(value.data()->data()), value.data()->size()));
     case PlistValue::Kind::array:
     case PlistValue::Kind::dictionary:
       return containerToNode(value, depth);
@@ -266,9 +265,8 @@ std::expected<PlistValue, PlatformError> decodePlist(std::span<const std::uint8_
   if (bytes.size() > PlistLimits::kMaxBytes) return std::unexpected(decodeError("too large"));
   static constexpr char kMagic[] = "bplist00";
   const bool binary = bytes.size() >= 8 && std::memcmp(bytes.data(), kMagic, 8) == 0;
-  const auto problem =
-      binary ? plist_limits::checkBinary(bytes, PlistLimits::kMaxDepth, PlistLimits::kMaxNodes)
-             : plist_limits::checkXml(bytes, PlistLimits::kMaxDepth, PlistLimits::kMaxXmlElements);
+  const auto problem = binary ? plist_limits::checkBinary(bytes, PlistLimits::kMaxDepth, PlistLimits::kMaxNodes)
+                              : plist_limits::checkXml(bytes, PlistLimits::kMaxDepth, PlistLimits::kMaxXmlElements);
   if (problem) return std::unexpected(decodeError(*problem));
 
   // A private, NUL-terminated copy: the parsers never read past our buffer.
