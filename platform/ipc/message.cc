@@ -20,12 +20,15 @@ std::expected<std::vector<std::uint8_t>, PlatformError> frameOf(const PlistDicti
   return encodeFrame(*payload);
 }
 
-std::expected<PlistDictionary, PlatformError> messageDictionary(std::span<const std::uint8_t> payload) {
+// The decoded message, known to be a dictionary. Kept whole so that the
+// callers copy out only the parts they return.
+std::expected<PlistValue, PlatformError> messageValue(std::span<const std::uint8_t> payload) {
   auto decoded = decodePlist(payload);
   if (!decoded) return std::unexpected(decoded.error());
-  const PlistDictionary* dictionary = decoded->dictionary();
-  if (dictionary == nullptr) return std::unexpected(PlatformError::corruptData("IPC message is not a dictionary"));
-  return *dictionary;
+  if (decoded->dictionary() == nullptr) {
+    return std::unexpected(PlatformError::corruptData("IPC message is not a dictionary"));
+  }
+  return decoded;
 }
 
 std::expected<std::uint64_t, PlatformError> sequenceOf(const PlistDictionary& message) {
@@ -85,8 +88,9 @@ std::expected<std::vector<std::uint8_t>, PlatformError> replyFrame(const ReplyMe
 }
 
 std::expected<CallMessage, PlatformError> decodeCall(std::span<const std::uint8_t> payload) {
-  auto message = messageDictionary(payload);
-  if (!message) return std::unexpected(message.error());
+  auto decoded = messageValue(payload);
+  if (!decoded) return std::unexpected(decoded.error());
+  const PlistDictionary* message = decoded->dictionary();
   auto sequence = sequenceOf(*message);
   if (!sequence) return std::unexpected(sequence.error());
   const PlistValue* selector = message->find(kSelector);
@@ -99,8 +103,9 @@ std::expected<CallMessage, PlatformError> decodeCall(std::span<const std::uint8_
 }
 
 std::expected<ReplyMessage, PlatformError> decodeReply(std::span<const std::uint8_t> payload) {
-  auto message = messageDictionary(payload);
-  if (!message) return std::unexpected(message.error());
+  auto decoded = messageValue(payload);
+  if (!decoded) return std::unexpected(decoded.error());
+  const PlistDictionary* message = decoded->dictionary();
   auto sequence = sequenceOf(*message);
   if (!sequence) return std::unexpected(sequence.error());
   const PlistValue* values = message->find(kValues);
