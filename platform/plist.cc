@@ -11,6 +11,19 @@ PlistDictionary::PlistDictionary(std::initializer_list<Entry> entries)
 
 PlistDictionary PlistDictionary::fromEntries(std::vector<Entry> entries) {
   PlistDictionary dictionary;
+  // The few keys of a message are compared directly, and kept as they came
+  // when none repeats; an index only pays off for larger dictionaries.
+  constexpr std::size_t kCompareDirectlyUpTo = 16;
+  if (entries.size() <= kCompareDirectlyUpTo) {
+    bool repeated = false;
+    for (std::size_t i = 1; i < entries.size() && !repeated; ++i) {
+      for (std::size_t j = 0; j < i && !repeated; ++j) repeated = entries[i].first == entries[j].first;
+    }
+    if (!repeated) {
+      dictionary.entries_ = std::move(entries);
+      return dictionary;
+    }
+  }
   dictionary.entries_.reserve(entries.size());
   // Views into the kept keys: entries_ never reallocates after the reserve.
   std::unordered_map<std::string_view, std::size_t> position;

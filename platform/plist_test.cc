@@ -144,6 +144,25 @@ TEST(PlistValueType, DictionarySetReplacesInPlace) {
   EXPECT_EQ(d.find("b"), nullptr);
 }
 
+TEST(PlistValueType, RepeatedKeyKeepsTheFirstPositionAndTheLastValue) {
+  // A few keys (as in every message) and more than a few take different
+  // paths; both must agree.
+  for (int size : {2, 5, 16, 17, 40}) {
+    std::vector<PlistDictionary::Entry> entries;
+    for (int i = 0; i < size; ++i) entries.emplace_back("k" + std::to_string(i), i);
+    entries.emplace_back("k1", "late");
+    const PlistDictionary d = PlistDictionary::fromEntries(entries);
+    ASSERT_EQ(d.size(), static_cast<std::size_t>(size)) << size;
+    EXPECT_EQ(d.begin()[1].first, "k1");
+    EXPECT_EQ(d.begin()[1].second, PlistValue("late"));
+    EXPECT_EQ(d.begin()[size - 1].first, "k" + std::to_string(size - 1));
+  }
+  const PlistDictionary listed{{"a", 1}, {"b", 2}, {"a", 3}};
+  ASSERT_EQ(listed.size(), 2u);
+  EXPECT_EQ(listed.begin()->first, "a");
+  EXPECT_EQ(listed.find("a")->int64(), 3);
+}
+
 // A hostile dictionary with fifty thousand keys must cost linear time
 // to decode and compare in our layer, not quadratic (minutes here).
 TEST(PlistValueType, HugeDictionariesStayLinear) {
