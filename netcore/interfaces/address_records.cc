@@ -48,10 +48,18 @@ std::optional<std::string> ipv4Text(const sockaddr* address) {
   return ntop(AF_INET, &in.sin_addr);
 }
 
+// glibc's getifaddrs fills the broadcast slot with the address itself when
+// the kernel has no broadcast address for it (added without "brd"). In a
+// subnet of more than two addresses a host address can never be the
+// broadcast address, so there that value means "none"; on /31 and /32 it
+// may be a real (if odd) setting and is kept.
+bool ownAddressStandingIn(const IPv4Address& record, const std::optional<std::string>& broadcast) {
+  return broadcast == record.address && record.prefixLength.has_value() && *record.prefixLength < 31;
+}
+
 }  // namespace
 
-IPv4Address ipv4Address(const sockaddr* address, const sockaddr* netmask, const sockaddr* peer,
-                        std::uint32_t flags) {
+IPv4Address ipv4Address(const sockaddr* address, const sockaddr* netmask, const sockaddr* peer, std::uint32_t flags) {
   constexpr std::uint32_t kBroadcast = 0x2;
   constexpr std::uint32_t kPointToPoint = 0x10;
   IPv4Address record;
@@ -63,7 +71,7 @@ IPv4Address ipv4Address(const sockaddr* address, const sockaddr* netmask, const 
   const std::optional<std::string> peerText = ipv4Text(peer);
   if ((flags & kPointToPoint) != 0) {
     record.destination = peerText;
-  } else if ((flags & kBroadcast) != 0 && peerText != "0.0.0.0") {
+  } else if ((flags & kBroadcast) != 0 && peerText != "0.0.0.0" && !ownAddressStandingIn(record, peerText)) {
     record.broadcast = peerText;
   }
   return record;

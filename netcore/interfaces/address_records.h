@@ -32,7 +32,9 @@ std::span<const std::uint8_t> socketAddressBytes(const sockaddr* address);
 
 // The IPv4 record of one address-list entry. `peer` is the entry's
 // broadcast or destination address; `flags` the entry's interface flags
-// (only IFF_BROADCAST 0x2 and IFF_POINTOPOINT 0x10 matter).
+// (only IFF_BROADCAST 0x2 and IFF_POINTOPOINT 0x10 matter). A broadcast
+// address equal to the address itself in a subnet wider than /31 is how
+// getifaddrs says "none", and gives no broadcast address.
 IPv4Address ipv4Address(const sockaddr* address, const sockaddr* netmask, const sockaddr* peer,
                         std::uint32_t flags);
 

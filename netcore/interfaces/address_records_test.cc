@@ -72,6 +72,19 @@ TEST(Ipv4Record, BroadcastAddressOfZerosIsDropped) {
   EXPECT_FALSE(bcn::ipv4Address(sa(&address), sa(&mask), sa(&real), 0x0).broadcast.has_value());
 }
 
+// getifaddrs reports an address added without a broadcast address as its
+// own broadcast address; that is no broadcast address at all.
+TEST(Ipv4Record, OwnAddressInTheBroadcastSlotMeansNone) {
+  const auto address = v4("192.0.2.7"), mask24 = v4("255.255.255.0");
+  EXPECT_FALSE(bcn::ipv4Address(sa(&address), sa(&mask24), sa(&address), 0x2).broadcast.has_value());
+  // On /31 and /32 the broadcast address may really be the address itself.
+  const auto mask32 = v4("255.255.255.255"), mask31 = v4("255.255.255.254");
+  EXPECT_EQ(bcn::ipv4Address(sa(&address), sa(&mask32), sa(&address), 0x2).broadcast, "192.0.2.7");
+  EXPECT_EQ(bcn::ipv4Address(sa(&address), sa(&mask31), sa(&address), 0x2).broadcast, "192.0.2.7");
+  // Without a netmask nothing tells the two cases apart; the value stays.
+  EXPECT_EQ(bcn::ipv4Address(sa(&address), nullptr, sa(&address), 0x2).broadcast, "192.0.2.7");
+}
+
 TEST(Ipv4Record, PointToPointPeerIsADestinationNeverABroadcast) {
   const auto address = v4("10.8.0.1"), mask = v4("255.255.255.255"), peer = v4("10.8.0.2");
   const bcn::IPv4Address r = bcn::ipv4Address(sa(&address), sa(&mask), sa(&peer), 0x10 | 0x2);

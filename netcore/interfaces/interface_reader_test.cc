@@ -63,8 +63,8 @@ class ReaderInNamespace : public ::testing::Test {
     ASSERT_TRUE(m.ip("link add " + ua_ + " type veth peer name " + ub_ + " netns " + p));
     ASSERT_TRUE(m.ip("link set " + ua_ + " up"));
     haveBridge_ = m.ip("link add " + br_ + " type bridge") && m.ip("link set " + br_ + " up");
-    haveTun_ = m.ip("tuntap add dev " + tn_ + " mode tun") &&
-               m.ip("addr add 10.78.0.1 peer 10.78.0.2 dev " + tn_) && m.ip("link set " + tn_ + " up");
+    haveTun_ = m.ip("tuntap add dev " + tn_ + " mode tun") && m.ip("addr add 10.78.0.1 peer 10.78.0.2 dev " + tn_) &&
+               m.ip("link set " + tn_ + " up");
   }
 
   // The namespace's links in kernel (index) order, from `ip -j link`.
@@ -212,6 +212,7 @@ TEST_F(ReaderInNamespace, LabelOnlyNameGetsItsOwnBareSnapshot) {
   EXPECT_FALSE(label->linkAddress.has_value());
   ASSERT_EQ(label->ipv4.size(), 1u);
   EXPECT_EQ(label->ipv4[0].address, "10.77.1.1");
+  EXPECT_FALSE(label->ipv4[0].broadcast.has_value()) << "added without a broadcast address";
   EXPECT_EQ(label->counters, bcn::InterfaceCounters{});
   EXPECT_FALSE(label->media.has_value());
   EXPECT_FALSE(label->capabilities.has_value());
