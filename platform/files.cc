@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <optional>
 #include <string>
 
 #include "platform/unique_fd.h"
@@ -88,10 +89,10 @@ void sweepStrandedTemporaries(int dirFd, const std::filesystem::path& target) {
   ::closedir(listing);
 }
 
-}  // namespace
-
-std::expected<std::vector<std::uint8_t>, PlatformError> readFile(const std::filesystem::path& path,
-                                                                 std::size_t maxBytes) {
+// readFile, refusing a file whose owner is not `owner` when one is given.
+std::expected<std::vector<std::uint8_t>, PlatformError> readFileIf(const std::filesystem::path& path,
+                                                                   std::size_t maxBytes,
+                                                                   std::optional<std::uint32_t> owner) {
   // O_NONBLOCK: opening a FIFO planted where a file is expected would
   // otherwise wait for a writer forever; it is refused below instead.
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
@@ -100,6 +101,10 @@ std::expected<std::vector<std::uint8_t>, PlatformError> readFile(const std::file
   if (::fstat(fd.get(), &st) != 0) return failure("stat", path);
   if (!S_ISREG(st.st_mode)) {
     errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return failure("read", path);
+  }
+  if (owner && st.st_uid != *owner) {
+    errno = EPERM;
     return failure("read", path);
   }
   std::vector<std::uint8_t> bytes;
@@ -117,6 +122,18 @@ std::expected<std::vector<std::uint8_t>, PlatformError> readFile(const std::file
     bytes.insert(bytes.end(), buffer, buffer + n);
   }
   return bytes;
+}
+
+}  // namespace
+
+std::expected<std::vector<std::uint8_t>, PlatformError> readFile(const std::filesystem::path& path,
+                                                                 std::size_t maxBytes) {
+  return readFileIf(path, maxBytes, std::nullopt);
+}
+
+std::expected<std::vector<std::uint8_t>, PlatformError> readFileOwnedBy(const std::filesystem::path& path,
+                                                                        std::size_t maxBytes, std::uint32_t owner) {
+  return readFileIf(path, maxBytes, owner);
 }
 
 std::expected<void, PlatformError> writeFileAtomically(const std::filesystem::path& path,

@@ -20,6 +20,14 @@ namespace bcn::files {
 std::expected<std::vector<std::uint8_t>, PlatformError> readFile(const std::filesystem::path& path,
                                                                  std::size_t maxBytes);
 
+// readFile, for a file that must belong to `owner`: fails with EPERM when
+// the file (links followed) has another owner. The owner is checked on the
+// opened file, so a link swapped in meanwhile cannot change the answer. For
+// reading on behalf of a less privileged user without revealing files that
+// user does not own.
+std::expected<std::vector<std::uint8_t>, PlatformError> readFileOwnedBy(const std::filesystem::path& path,
+                                                                        std::size_t maxBytes, std::uint32_t owner);
+
 // Replaces `path` with `bytes` so that after a crash at any moment the path
 // holds either the old content or the new one, never a mixture: the bytes
 // go to an unnamed file in the same directory with permissions `mode`, are

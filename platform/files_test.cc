@@ -139,6 +139,17 @@ TEST(ReadFile, RefusesMissingFilesAndDirectories) {
   EXPECT_EQ(readFile(dir.path(), 10).error().code, EISDIR);
 }
 
+TEST(ReadFile, OwnedByRefusesAnotherOwnersFileEvenThroughALink) {
+  TempDir dir;
+  testing::writeText(dir / "mine", "mine");
+  EXPECT_EQ(readFileOwnedBy(dir / "mine", 100, ::geteuid()), bytesOf("mine"));
+  std::filesystem::create_symlink(dir / "mine", dir / "link");
+  EXPECT_EQ(readFileOwnedBy(dir / "link", 100, ::geteuid()), bytesOf("mine"));
+  auto other = readFileOwnedBy(dir / "link", 100, ::geteuid() + 1);
+  ASSERT_FALSE(other);
+  EXPECT_EQ(other.error().code, EPERM);
+}
+
 TEST(ReadFile, RefusesAFifoWithoutWaitingForAWriter) {
   TempDir dir;
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);

@@ -18,9 +18,10 @@ inline constexpr std::size_t kMaxBundleInfoBytes = 1u << 20;
 // The information dictionary of the bundle directory `bundle`:
 // Contents/Info.plist when the bundle has a Contents directory (the
 // application layout), otherwise Info.plist at its top (the flat layout).
-// Absent when `bundle` is not a directory, the file is missing, not a
-// regular file or larger than kMaxBundleInfoBytes, or is not a property
-// list whose root is a dictionary.
+// Absent when `bundle` is not a directory (a link to one included), the
+// file is missing, not a regular file, larger than kMaxBundleInfoBytes,
+// belongs to someone other than the bundle directory's owner, or is not a
+// property list whose root is a dictionary.
 std::optional<PlistDictionary> readBundleInfo(const std::filesystem::path& bundle);
 
 }  // namespace bcn

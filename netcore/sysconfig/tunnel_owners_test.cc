@@ -38,7 +38,9 @@ void makeBundle(const fs::path& bundle, const PlistDictionary& info, bool xml = 
 
 class DisplayName : public ::testing::Test {
  protected:
-  std::string nameFor(const std::string& relative) { return TunnelOwners::displayName((dir_.path() / relative).string()); }
+  std::string nameFor(const std::string& relative) {
+    return TunnelOwners::displayName((dir_.path() / relative).string());
+  }
   TempDir dir_;
 };
 
@@ -71,7 +73,8 @@ TEST_F(DisplayName, OtherwiseTheInnermostBundleNamesIt) {
   EXPECT_EQ(nameFor("Svc.xpc/Contents/PlugIns/Share.appex/Contents/MacOS/share"), "Share Extension");
   // A flat bundle keeps its Info.plist at the top.
   fs::create_directories(dir_ / "Flat.xpc");
-  testing::writeText(dir_ / "Flat.xpc/Info.plist", *encodeXmlPlist(PlistValue(PlistDictionary{{"CFBundleName", "Flat"}})));
+  testing::writeText(dir_ / "Flat.xpc/Info.plist",
+                     *encodeXmlPlist(PlistValue(PlistDictionary{{"CFBundleName", "Flat"}})));
   EXPECT_EQ(nameFor("Flat.xpc/flatd"), "Flat");
 }
 
@@ -88,6 +91,38 @@ TEST_F(DisplayName, FallsBackToTheBundleNameWhenItsInfoIsUnusable) {
   EXPECT_EQ(nameFor("Huge.app/Contents/MacOS/h"), "Huge");
   EXPECT_EQ(nameFor("NoInfo.app/Contents/MacOS/n"), "NoInfo");
   EXPECT_EQ(nameFor("Missing.app/Contents/MacOS/m"), "Missing");
+}
+
+// The daemon runs this as root for any caller: a user's bundle must not
+// be able to make it read, and hand back, names from a file the user could
+// not read.
+TEST_F(DisplayName, InfoOfAnotherOwnerIsNotBelieved) {
+  if (!testing::runningAsRoot()) GTEST_SKIP() << "needs root: hands a bundle to another user";
+  constexpr uid_t kNobody = 65534;
+  makeBundle(dir_ / "Secret.app", {{"CFBundleName", "RootOnly"}});
+  ASSERT_EQ(::chmod((dir_ / "Secret.app/Contents/Info.plist").c_str(), 0600), 0);
+
+  // A user's bundle whose Info.plist is a link to root's file.
+  fs::create_directories(dir_ / "Evil.app/Contents");
+  fs::create_symlink(dir_ / "Secret.app/Contents/Info.plist", dir_ / "Evil.app/Contents/Info.plist");
+  ASSERT_EQ(::lchown((dir_ / "Evil.app").c_str(), kNobody, kNobody), 0);
+  ASSERT_EQ(::lchown((dir_ / "Evil.app/Contents").c_str(), kNobody, kNobody), 0);
+  EXPECT_EQ(nameFor("Evil.app/Contents/MacOS/evil"), "Evil");
+
+  // Whose Contents directory is a link into root's bundle.
+  fs::create_directories(dir_ / "Sly.app");
+  fs::create_directory_symlink(dir_ / "Secret.app/Contents", dir_ / "Sly.app/Contents");
+  ASSERT_EQ(::lchown((dir_ / "Sly.app").c_str(), kNobody, kNobody), 0);
+  EXPECT_EQ(nameFor("Sly.app/Contents/MacOS/sly"), "Sly");
+
+  // A user's own file in their own bundle is believed.
+  makeBundle(dir_ / "Own.app", {{"CFBundleName", "Mine"}});
+  for (const char* part : {"Own.app", "Own.app/Contents", "Own.app/Contents/Info.plist"}) {
+    ASSERT_EQ(::lchown((dir_ / part).c_str(), kNobody, kNobody), 0);
+  }
+  EXPECT_EQ(nameFor("Own.app/Contents/MacOS/own"), "Mine");
+  // And root's own bundle still names itself.
+  EXPECT_EQ(nameFor("Secret.app/Contents/MacOS/secret"), "RootOnly");
 }
 
 TEST_F(DisplayName, AFifoInPlaceOfInfoPlistDoesNotHang) {
@@ -128,10 +163,9 @@ TEST(TunnelOwnersScan, KeysOwnersByInterfaceName) {
   tree.addProcess(12, "/usr/sbin/openvpn");
   tree.addDescriptor(12, 6, "/dev/net/tun", "pos:\t0\n");
   const std::string fooPath = (apps / "Foo.app/Contents/MacOS/foo").string();
-  EXPECT_EQ(TunnelOwners::scan(tree.root()), (std::map<std::string, TunnelOwner>{
-                                                 {"tailscale0", {10, "Foo VPN", fooPath}},
-                                                 {"utun4", {10, "Foo VPN", fooPath}},
-                                                 {"wg0", {11, "", ""}}}));
+  EXPECT_EQ(TunnelOwners::scan(tree.root()),
+            (std::map<std::string, TunnelOwner>{
+                {"tailscale0", {10, "Foo VPN", fooPath}}, {"utun4", {10, "Foo VPN", fooPath}}, {"wg0", {11, "", ""}}}));
 }
 
 TEST(TunnelOwnersScan, IsEmptyWithoutTunnelsOrProcessTable) {
