@@ -14,25 +14,16 @@
 
 #include "client/admin_replies.h"
 #include "client/service_client.h"
+#include "protocol/admin_selectors.h"  // ControlSelector, for calls sent over connection()
 
 namespace bcn {
-
-// The control service's selectors, for callers that send calls of their own
-// over connection().
-namespace ControlSelector {
-inline constexpr std::string_view status = "statusWithReply:";
-inline constexpr std::string_view pendingPairings = "pendingPairingsWithReply:";
-inline constexpr std::string_view approvePairing = "approvePairingWithRequestID:authorization:reply:";
-inline constexpr std::string_view denyPairing = "denyPairingWithRequestID:reply:";
-inline constexpr std::string_view unpairAll = "unpairAllWithAuthorization:reply:";
-}  // namespace ControlSelector
 
 class AdminControlClient {
  public:
   // Connects to `socketPath`, by default the control service's socket in
   // the runtime directory.
-  static std::expected<AdminControlClient, PlatformError> connect(
-      std::optional<std::filesystem::path> socketPath = {}, ipc::Client::Options options = {});
+  static std::expected<AdminControlClient, PlatformError> connect(std::optional<std::filesystem::path> socketPath = {},
+                                                                  ipc::Client::Options options = {});
 
   void status(Completion<AdminStatus> done);
   std::expected<AdminStatus, PlatformError> status(std::chrono::milliseconds timeout = kDefaultCallTimeout);

@@ -6,6 +6,7 @@
 #include "netcore/sysconfig/tunnel_owners.h"
 #include "protocol/admin_constants.h"
 #include "protocol/admin_keys.h"
+#include "protocol/admin_selectors.h"
 
 namespace bcn {
 namespace {
@@ -74,24 +75,24 @@ void AppSession::end() {
 }
 
 void AppSession::run(const std::string& selector, const PlistDictionary& arguments, const ipc::Reply& reply) {
-  if (selector == "statusWithToken:reply:") {
+  if (selector == AppSelector::status) {
     auto token = textArgument(arguments, "token");
     PlistDictionary status = statusBase();
     status.set(std::string(AdminStatusKey::paired), token ? daemon_.isPaired(*token, uid_) : false);
     reply(PlistDictionary{{"status", std::move(status)}});
-  } else if (selector == "beginPairingWithReply:") {
+  } else if (selector == AppSelector::beginPairing) {
     answerText(reply, daemon_.beginPairing(uid_, identity_));
-  } else if (selector == "awaitPairingWithRequestID:reply:") {
+  } else if (selector == AppSelector::awaitPairing) {
     daemon_.awaitPairing(textArgument(arguments, "requestID").value_or(""), identity_,
                          [reply](std::expected<std::string, PlatformError> token) { answerText(reply, token); });
-  } else if (selector == "setServiceEnabledWithServiceID:enabled:token:reply:") {
+  } else if (selector == AppSelector::setServiceEnabled) {
     const PlistValue* enabled = arguments.find("enabled");
     answer(reply, daemon_.setServiceEnabled(textArgument(arguments, "serviceID").value_or(""),
                                             enabled && enabled->boolean().value_or(false),
                                             textArgument(arguments, "token").value_or(""), uid_));
-  } else if (selector == "unpairWithToken:reply:") {
+  } else if (selector == AppSelector::unpair) {
     answer(reply, daemon_.unpair(textArgument(arguments, "token").value_or(""), uid_));
-  } else if (selector == "tunnelOwnersWithReply:") {
+  } else if (selector == AppSelector::tunnelOwners) {
     reply(PlistDictionary{{"items", tunnelOwnerList()}});
   }
 }
@@ -107,17 +108,17 @@ void ControlSession::handleCall(const MethodSpec& method, const PlistDictionary&
 
 void ControlSession::run(const std::string& selector, const PlistDictionary& arguments, const ipc::Reply& reply) {
   const auto unauthorized = std::unexpected(toPlatformError(AdminError::authorizationFailed));
-  if (selector == "statusWithReply:") {
+  if (selector == ControlSelector::status) {
     reply(PlistDictionary{{"status", statusBase()}});
-  } else if (selector == "pendingPairingsWithReply:") {
+  } else if (selector == ControlSelector::pendingPairings) {
     reply(PlistDictionary{{"items", daemon_.pendingPairings(uid_)}});
-  } else if (selector == "approvePairingWithRequestID:authorization:reply:") {
+  } else if (selector == ControlSelector::approvePairing) {
     if (!process_) return answer(reply, unauthorized);
     answer(reply, daemon_.approvePairing(textArgument(arguments, "requestID").value_or(""),
                                          dataArgument(arguments, "authorization"), uid_, *process_));
-  } else if (selector == "denyPairingWithRequestID:reply:") {
+  } else if (selector == ControlSelector::denyPairing) {
     answer(reply, daemon_.denyPairing(textArgument(arguments, "requestID").value_or(""), uid_));
-  } else if (selector == "unpairAllWithAuthorization:reply:") {
+  } else if (selector == ControlSelector::unpairAll) {
     if (!process_) return answer(reply, unauthorized);
     answer(reply, daemon_.unpairAll(dataArgument(arguments, "authorization"), *process_));
   }

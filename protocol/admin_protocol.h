@@ -7,4 +7,5 @@
 #include "protocol/admin_error.h"
 #include "protocol/admin_keys.h"
 #include "protocol/admin_methods.h"
+#include "protocol/admin_selectors.h"
 #include "protocol/token_digest.h"
