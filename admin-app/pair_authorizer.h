@@ -4,8 +4,10 @@
 //
 // The daemon re-creates its own reference from the form when the form
 // arrives, so the reference stays alive after the form has been sent: it is
-// freed (with destroy-rights, so the next request asks again) only when a
-// later authorization succeeds. Cancelled or refused attempts free only
+// freed (with destroy-rights) only when a later authorization succeeds.
+// Destroying its rights never touches the newer one; where the system
+// keeps an administrator's grant for the whole session (polkit's
+// auth_admin_keep), the newer one rests on that grant and it stays. Cancelled or refused attempts free only
 // their own reference and leave the kept one alone.
 //
 // Not thread-safe: the console calls it on its GUI thread, where the

@@ -31,7 +31,11 @@ std::expected<void, PlatformError> AdminDaemon::setServiceEnabled(std::string_vi
                                                                  std::string_view token, std::uint32_t uid) {
   if (!isPaired(token, uid)) return std::unexpected(toPlatformError(AdminError::notPaired));
   if (auto switched = ServiceConfigurator::setEnabled(serviceID, enabled, preferences_); !switched) {
-    return std::unexpected(toPlatformError(switched.error()));
+    if (!switched.error().reason.empty()) {
+      log_.info("uid " + std::to_string(uid) + " could not set service " + std::string(serviceID) +
+                " enabled=" + (enabled ? "true" : "false") + ": " + switched.error().reason);
+    }
+    return std::unexpected(toPlatformError(switched.error().error));
   }
   log_.info("uid " + std::to_string(uid) + " set service " + std::string(serviceID) +
             " enabled=" + (enabled ? "true" : "false"));

@@ -78,7 +78,8 @@ class AdminDaemon {
   // the lock; the preferences work runs outside it, waiting for the
   // machine-wide preferences lock. Errors: notPaired (the preferences are
   // not touched), unknownService (also for hidden services),
-  // configurationFailed.
+  // configurationFailed (logged with the reason: the file or kernel error
+  // text, and whether the saved preferences were restored).
   std::expected<void, PlatformError> setServiceEnabled(std::string_view serviceID, bool enabled, std::string_view token,
                                                        std::uint32_t uid);
 

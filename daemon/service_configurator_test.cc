@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <thread>
 
 #include "platform/netprefs/default_preferences.h"
@@ -88,7 +89,8 @@ TEST_F(ServiceConfiguratorTest, HiddenMissingAndEmptyIdsAreUnknownServices) {
   for (const std::string& id : {std::string("HIDDEN"), std::string("NOPE"), std::string()}) {
     const auto result = ServiceConfigurator::setEnabled(id, false, location_);
     ASSERT_FALSE(result.has_value()) << id;
-    EXPECT_EQ(result.error(), AdminError::unknownService) << id;
+    EXPECT_EQ(result.error().error, AdminError::unknownService) << id;
+    EXPECT_EQ(result.error().reason, "") << id;
   }
   EXPECT_EQ(bcn::testing::readText(location_.file), before);
   EXPECT_EQ(linkUp(second_ + "p"), true);
@@ -110,7 +112,8 @@ TEST_F(ServiceConfiguratorTest, AFailedCommitIsAConfigurationFailureAndFreesTheL
   ASSERT_TRUE(ServiceConfigurator::setEnabled("SECOND", true, location_).has_value());  // creates the lock file
   const int code = bcn::testing::withReadOnlyDirectory(dir_.path(), [&] {
     const auto result = ServiceConfigurator::setEnabled("FIRST", false, location_);
-    if (result || result.error() != AdminError::configurationFailed) return 1;
+    if (result || result.error().error != AdminError::configurationFailed) return 1;
+    if (result.error().reason.find("not saved") == std::string::npos) return 3;
     auto next = netprefs::NetworkPreferences::create("test", location_);
     return next && next->lock(false) ? 0 : 2;
   });
@@ -124,7 +127,7 @@ TEST_F(ServiceConfiguratorTest, UnreadablePreferencesAreAConfigurationFailureAnd
   bcn::testing::writeText(location_.file, "<plist><dict><key>CurrentSet</key>");
   const auto result = ServiceConfigurator::setEnabled("FIRST", false, location_);
   ASSERT_FALSE(result.has_value());
-  EXPECT_EQ(result.error(), AdminError::configurationFailed);
+  EXPECT_EQ(result.error().error, AdminError::configurationFailed);
   EXPECT_EQ(bcn::testing::readText(location_.file), "<plist><dict><key>CurrentSet</key>");
   EXPECT_EQ(linkUp(first_), true);
 }
@@ -133,7 +136,7 @@ TEST_F(ServiceConfiguratorTest, WaitsWhileAnotherWriterHoldsThePreferences) {
   auto holder = netprefs::NetworkPreferences::create("other writer", location_);
   ASSERT_TRUE(holder->lock(true));
   std::atomic<bool> done{false};
-  std::expected<void, AdminError> result;
+  std::expected<void, ServiceConfigurator::Failure> result;
   std::thread caller([&] {
     result = ServiceConfigurator::setEnabled("FIRST", false, location_);
     done = true;
@@ -143,6 +146,56 @@ TEST_F(ServiceConfiguratorTest, WaitsWhileAnotherWriterHoldsThePreferences) {
   holder->unlock();
   caller.join();
   EXPECT_TRUE(result.has_value());
+  EXPECT_EQ(linkUp(first_), false);
+}
+
+// An administrator brought one link up by hand while its service was off,
+// and took another down while its service was on; a user then switches a
+// third service. Only the switched service's device follows the switch.
+TEST_F(ServiceConfiguratorTest, ASwitchLeavesOtherServicesDevicesAsTheyAre) {
+  ASSERT_TRUE(ServiceConfigurator::setEnabled("FIRST", false, location_).has_value());
+  ASSERT_EQ(linkUp(first_), false);
+  ASSERT_TRUE(runIp({"link", "set", first_, "up"}));
+  ASSERT_TRUE(runIp({"link", "set", second_, "down"}));
+
+  ASSERT_TRUE(ServiceConfigurator::setEnabled("NOTBOOL", false, location_).has_value());
+  EXPECT_EQ(linkUp(first_ + "p"), false);
+  EXPECT_EQ(linkUp(first_), true) << "its saved state did not change";
+  EXPECT_EQ(linkUp(second_), false) << "its saved state did not change";
+  // Switching a service to the state it is saved in changes no link either.
+  ASSERT_TRUE(ServiceConfigurator::setEnabled("SECOND", true, location_).has_value());
+  EXPECT_EQ(linkUp(second_), false);
+  // Its own switch does.
+  ASSERT_TRUE(ServiceConfigurator::setEnabled("SECOND", false, location_).has_value());
+  ASSERT_TRUE(ServiceConfigurator::setEnabled("SECOND", true, location_).has_value());
+  EXPECT_EQ(linkUp(second_), true);
+  EXPECT_EQ(linkUp(first_), true);
+}
+
+// Without CAP_NET_ADMIN the kernel refuses the link change: the caller is
+// told why, in the kernel's words, and the saved preferences go back to
+// what they said, so they still describe the links.
+TEST_F(ServiceConfiguratorTest, ASwitchTheKernelRefusesIsTakenBackAndExplained) {
+  const std::string before = bcn::testing::readText(location_.file);
+  const std::string expected =
+      "take link " + first_ + " down: Operation not permitted; the saved preferences were restored";
+  const int code = bcn::testing::runInChild([&] {
+    if (!bcn::testing::dropNetAdminCapability()) return 10;
+    const auto result = ServiceConfigurator::setEnabled("FIRST", false, location_);
+    if (result) return 11;
+    if (result.error().error != AdminError::configurationFailed) return 12;
+    if (result.error().reason != expected) {
+      std::fprintf(stderr, "reason: %s\n", result.error().reason.c_str());
+      return 13;
+    }
+    return 0;
+  });
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(linkUp(first_), true);
+  EXPECT_EQ(enabledOnDisk("FIRST"), true);
+  EXPECT_EQ(bcn::testing::readText(location_.file), before);
+  // With the capability the same switch goes through.
+  ASSERT_TRUE(ServiceConfigurator::setEnabled("FIRST", false, location_).has_value());
   EXPECT_EQ(linkUp(first_), false);
 }
 

@@ -47,6 +47,7 @@ void withDualStackName(const std::function<void()>& body) {
     body();
     return ::testing::Test::HasFailure() ? 1 : 0;
   });
+  if (status == 124) GTEST_SKIP() << "this machine has no /etc/hosts, and /etc could not be overlaid to add one";
   EXPECT_EQ(status, 0) << "failures in the child are printed above";
 }
 

@@ -92,7 +92,8 @@ class AuthorizationServices {
   virtual std::int32_t createFromExternalForm(const AuthorizationExternalForm& form, AuthorizationRef* out) = 0;
 
   // Releases `authorization`; with destroyRights, also forgets what the
-  // user granted, so the next request asks again.
+  // user granted to it and to no other authorization (an implementation
+  // whose grants are shared cannot forget them, and says so).
   virtual std::int32_t free(AuthorizationRef authorization, std::uint32_t flags) = 0;
 };
 

@@ -3,6 +3,15 @@
 // as pid,start-time,uid, which polkit itself checks against the live
 // process, so a form naming a process that was since replaced is refused.
 //
+// An authorization holds no rights of its own: every check asks polkitd
+// afresh. What an administrator grants under auth_admin_keep polkit keeps
+// for the subject process, so every authorization that process creates
+// (they all name it) rests on the same grant, the one behind a form handed
+// to the daemon a moment ago included; and polkit can only revoke such
+// grants wholesale, per login session (`pkcheck --revoke-temp`). free()
+// with destroyRights therefore releases the reference and revokes nothing;
+// a kept grant ends when polkit's keep period does.
+//
 // Thread-safe: every call runs its own pkcheck process. copyRights blocks
 // until pkcheck answers or its time limit passes; with interaction allowed
 // that includes the time the user spends in the authentication dialog.

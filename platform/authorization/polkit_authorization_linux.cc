@@ -91,12 +91,10 @@ std::int32_t PolkitAuthorizationServices::createFromExternalForm(const Authoriza
 
 std::int32_t PolkitAuthorizationServices::free(AuthorizationRef authorization, std::uint32_t flags) {
   if ((flags & ~kKnownFlags) != 0) return AuthorizationStatus::invalidFlags;
+  // Nothing to revoke, even with destroyRights: see the header. In
+  // particular not `pkcheck --revoke-temp`, which would end the session's
+  // kept grant that the caller's newer authorization relies on.
   authorization.reset();
-  if ((flags & AuthorizationFlags::destroyRights) == 0) return AuthorizationStatus::success;
-  // Forgets the temporary authorizations polkit keeps for this session
-  // (auth_admin_keep), so the next request asks for a password again.
-  auto result = runProcess({options_.pkcheck, "--revoke-temp"}, {.timeout = options_.checkTimeout});
-  if (!result || !result->exited() || result->exitCode != 0) return AuthorizationStatus::internal;
   return AuthorizationStatus::success;
 }
 

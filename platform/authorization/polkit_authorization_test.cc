@@ -145,16 +145,38 @@ TEST(PolkitAuthorization, ASubjectThatExitsLosesItsAuthorization) {
   EXPECT_EQ(pkcheck.calls(), "");
 }
 
-TEST(PolkitAuthorization, DestroyingRightsRevokesTemporaryAuthorizations) {
+// polkit keeps an administrator's grant (auth_admin_keep) for the whole
+// session; the fake does the same with a file. The console's second
+// approval rests on that grant: freeing the first authorization with
+// destroyRights must leave it for the daemon's non-interactive check.
+TEST(PolkitAuthorization, DestroyingRightsLeavesTheSessionsKeptGrantToNewerAuthorizations) {
   FakePkcheck pkcheck;
+  const std::string kept = pkcheck.script().string() + ".kept";
+  pkcheck.behave("case \" $* \" in\n"
+                 "  *' --revoke-temp '*) rm -f '" + kept + "'; exit 0 ;;\n"
+                 "  *' --allow-user-interaction '*) touch '" + kept + "'; exit 0 ;;\n"
+                 "  *) [ -e '" + kept + "' ] && exit 0; echo 'Not authorized.' >&2; exit 1 ;;\n"
+                 "esac");
   auto services = pkcheck.services();
-  AuthorizationRef a, b;
-  ASSERT_EQ(services.create(&a), AuthorizationStatus::success);
-  ASSERT_EQ(services.create(&b), AuthorizationStatus::success);
-  EXPECT_EQ(services.free(std::move(a), AuthorizationFlags::defaults), AuthorizationStatus::success);
-  EXPECT_EQ(pkcheck.calls(), "");
-  EXPECT_EQ(services.free(std::move(b), AuthorizationFlags::destroyRights), AuthorizationStatus::success);
-  EXPECT_EQ(pkcheck.calls(), "--revoke-temp\n");
+  constexpr std::uint32_t kAsk = AuthorizationFlags::interactionAllowed | AuthorizationFlags::extendRights;
+  AuthorizationRef first, second;
+  ASSERT_EQ(services.create(&first), AuthorizationStatus::success);
+  ASSERT_EQ(services.copyRights(*first, "com.example.right", kAsk), AuthorizationStatus::success);
+  ASSERT_EQ(services.create(&second), AuthorizationStatus::success);
+  ASSERT_EQ(services.copyRights(*second, "com.example.right", kAsk), AuthorizationStatus::success);
+  AuthorizationExternalForm form{};
+  ASSERT_EQ(services.makeExternalForm(*second, &form), AuthorizationStatus::success);
+
+  EXPECT_EQ(services.free(std::move(first), AuthorizationFlags::destroyRights), AuthorizationStatus::success);
+
+  // The daemon's side: rebuilt from the form, checked without interaction.
+  AuthorizationRef received;
+  ASSERT_EQ(services.createFromExternalForm(form, &received), AuthorizationStatus::success);
+  EXPECT_EQ(services.copyRights(*received, "com.example.right", AuthorizationFlags::extendRights),
+            AuthorizationStatus::success);
+  EXPECT_EQ(pkcheck.calls().find("--revoke-temp"), std::string::npos) << pkcheck.calls();
+  EXPECT_EQ(services.free(std::move(second), AuthorizationFlags::destroyRights), AuthorizationStatus::success);
+  EXPECT_EQ(services.free(std::move(received), 0x100), AuthorizationStatus::invalidFlags);
 }
 
 }  // namespace

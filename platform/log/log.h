@@ -1,7 +1,11 @@
 // Log: the daemon's logger. Messages are plain info-level texts; callers
 // render their arguments first (user ids as unsigned decimal, identifiers
-// as text). SystemLog writes to the systemd journal with the subsystem and
-// category as fields, and to stderr where no journal is listening.
+// as text). SystemLog writes to the systemd journal, with the subsystem and
+// category as fields, when systemd started the process with stderr
+// connected to the journal ($JOURNAL_STREAM names stderr's device and
+// inode); otherwise it writes one line per message to stderr, so whoever
+// redirected stderr (a terminal, a test harness) reads the messages. The
+// choice is made once, when the log is created.
 // RecordingLog keeps the messages, for tests.
 //
 // Thread-safe: any thread may log at any time.
@@ -30,6 +34,7 @@ class SystemLog final : public Log {
  private:
   std::string subsystem_;
   std::string category_;
+  bool journal_;
 };
 
 class RecordingLog final : public Log {

@@ -3,14 +3,18 @@
 // of the calling thread.
 //
 // Stateless and thread-safe; each call opens and closes its own netlink
-// socket. Failures are reported as absent/false, never as partial lists.
+// socket. Failures are reported as absent or as an error, never as partial
+// lists.
 #pragma once
 
 #include <cstdint>
+#include <expected>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/error.h"
 
 namespace bcn::netprefs {
 
@@ -32,9 +36,11 @@ struct KernelLink {
 // reached or the dump fails.
 std::optional<std::vector<KernelLink>> readKernelLinks();
 
-// Sets or clears IFF_UP on the link called `name`. False when the link does
-// not exist or the kernel refuses.
-bool setKernelLinkUp(std::string_view name, bool up);
+// Sets or clears IFF_UP on the link called `name`. Fails when the link does
+// not exist or the kernel refuses; the error carries the kernel's errno and
+// its text, and names the link ("take link eth1 down: Operation not
+// permitted").
+std::expected<void, PlatformError> setKernelLinkUp(std::string_view name, bool up);
 
 // Lower-case colon-separated hex ("02:fc:00:00:00:01"); empty for no bytes.
 std::string formatHardwareAddress(const std::uint8_t* bytes, std::size_t length);

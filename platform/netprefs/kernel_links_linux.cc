@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "platform/netprefs/netlink_handles.h"
 
@@ -42,6 +43,13 @@ KernelLink toKernelLink(rtnl_link* link) {
   return out;
 }
 
+// Keeps the errno of the kernel's refusal, which libnl would otherwise fold
+// into its own coarser codes ("Unspecific failure" for most of them).
+int recordKernelError(sockaddr_nl*, nlmsgerr* error, void* kernelErrno) {
+  *static_cast<int*>(kernelErrno) = -error->error;
+  return NL_STOP;
+}
+
 }  // namespace
 
 std::string formatHardwareAddress(const std::uint8_t* bytes, std::size_t length) {
@@ -69,21 +77,34 @@ std::optional<std::vector<KernelLink>> readKernelLinks() {
   return links;
 }
 
-bool setKernelLinkUp(std::string_view name, bool up) {
-  if (name.empty() || name.size() >= IFNAMSIZ) return false;
+std::expected<void, PlatformError> setKernelLinkUp(std::string_view name, bool up) {
+  const std::string what = std::string(up ? "bring link " : "take link ") + std::string(name) + (up ? " up" : " down");
+  if (name.empty() || name.size() >= IFNAMSIZ) return std::unexpected(PlatformError::fromErrno(EINVAL, what));
   Socket sock = connectRoute();
-  if (!sock) return false;
+  if (!sock) return std::unexpected(PlatformError::fromErrno(errno != 0 ? errno : EIO, what + ": rtnetlink"));
+  int kernelErrno = 0;
+  nl_socket_modify_err_cb(sock.get(), NL_CB_CUSTOM, recordKernelError, &kernelErrno);
+  auto failed = [&](int libnlError) {
+    if (kernelErrno != 0) return PlatformError::fromErrno(kernelErrno, what);
+    return PlatformError{"NetlinkErrorDomain", -libnlError, what + ": " + nl_geterror(libnlError)};
+  };
   rtnl_link* current = nullptr;
-  if (rtnl_link_get_kernel(sock.get(), 0, std::string(name).c_str(), &current) < 0) return false;
+  if (const int got = rtnl_link_get_kernel(sock.get(), 0, std::string(name).c_str(), &current); got < 0) {
+    return std::unexpected(failed(got));
+  }
   Link original(current);
   Link change(rtnl_link_alloc());
-  if (!change) return false;
+  if (!change) return std::unexpected(PlatformError::fromErrno(ENOMEM, what));
   if (up) {
     rtnl_link_set_flags(change.get(), IFF_UP);
   } else {
     rtnl_link_unset_flags(change.get(), IFF_UP);
   }
-  return rtnl_link_change(sock.get(), original.get(), change.get(), 0) >= 0;
+  kernelErrno = 0;
+  if (const int changed = rtnl_link_change(sock.get(), original.get(), change.get(), 0); changed < 0) {
+    return std::unexpected(failed(changed));
+  }
+  return {};
 }
 
 }  // namespace bcn::netprefs

@@ -6,9 +6,11 @@
 //
 // Storage is one property-list file (layout in preferences_document.h).
 // The lock is an flock on a lock file beside it, shared by every process on
-// the machine. Commit replaces the file atomically. Apply brings each
-// service's device up or down through rtnetlink, in the calling thread's
-// network namespace. While no file exists the session presents the default
+// the machine. Commit replaces the file atomically. Apply brings the
+// devices whose services this session changed up or down through
+// rtnetlink, in the calling thread's network namespace, and leaves every
+// other link as it is: a link an administrator set by hand stays so until
+// a change to its own services. While no file exists the session presents the default
 // set built from the kernel's links (default_preferences.h); the first
 // commit writes it out.
 //
@@ -16,12 +18,14 @@
 // holds the lock releases it.
 #pragma once
 
+#include <expected>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/error.h"
 #include "platform/netprefs/preferences_document.h"
 #include "platform/plist.h"
 
@@ -76,17 +80,21 @@ class NetworkPreferences {
   bool setServiceEnabled(std::string_view serviceID, bool enabled);
 
   // Writes the session's preferences to the file atomically. Takes the lock
-  // for the write when the session does not hold it. False when the
-  // directory cannot be created or the write fails; the old file then
-  // stays as it was.
-  bool commitChanges();
+  // for the write when the session does not hold it. Fails when the lock
+  // cannot be taken, the directory cannot be created or the write fails;
+  // the old file then stays as it was.
+  std::expected<void, PlatformError> commitChanges();
 
-  // For every service of the current set that names a device, brings the
-  // device up when any enabled service uses it and down otherwise, touching
-  // only devices whose state differs. Devices the kernel does not have are
-  // passed over. False when the links cannot be read or the kernel refuses
-  // a change.
-  bool applyChanges();
+  // Puts into effect what changed since the session read the preferences
+  // (or last applied them): a device is brought up when any enabled service
+  // of the current set uses it and down otherwise, but only when that
+  // wanted state differs from the one the session started from and from
+  // the link's own. A device whose wanted state did not change is left
+  // alone, whatever state the link is in. Devices the kernel does not have
+  // are passed over. Fails, with the kernel's error naming the link, when
+  // the links cannot be read or the kernel refuses a change; the changes
+  // then count as not applied, so a later apply tries them again.
+  std::expected<void, PlatformError> applyChanges();
 
   const std::string& clientName() const { return clientName_; }
   const PreferencesLocation& location() const { return location_; }
@@ -99,6 +107,7 @@ class NetworkPreferences {
   PreferencesLocation location_;
   PlistDictionary document_;  // what this session presents, with its edits
   PlistDictionary base_;      // what it was read from, to tell edits apart
+  PlistDictionary applied_;   // what the links were last set from (or read with)
   int lockFd_ = -1;
 };
 

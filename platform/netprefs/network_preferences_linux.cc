@@ -47,6 +47,20 @@ int openLockFile(const std::filesystem::path& path) {
   return fd;
 }
 
+// Each device of the current set that names one: up when any enabled
+// service uses it. A device shared by several services stays up while any
+// of them is on.
+std::map<std::string, bool> wantedDeviceStates(const PlistDictionary& document) {
+  std::map<std::string, bool> wantUp;
+  const std::optional<PreferencesSet> set = currentSet(document);
+  if (!set) return wantUp;
+  for (const PreferencesService& service : set->services) {
+    if (!service.interface || !service.interface->bsdName) continue;
+    wantUp[*service.interface->bsdName] |= service.enabled;
+  }
+  return wantUp;
+}
+
 bool takeLock(int fd, bool wait) {
   while (::flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB)) != 0) {
     if (errno != EINTR) return false;
@@ -87,7 +101,8 @@ NetworkPreferences::NetworkPreferences(std::string clientName, PreferencesLocati
     : clientName_(std::move(clientName)),
       location_(std::move(location)),
       document_(document),
-      base_(std::move(document)) {}
+      base_(document),
+      applied_(std::move(document)) {}
 
 NetworkPreferences::~NetworkPreferences() { unlock(); }
 
@@ -105,7 +120,11 @@ bool NetworkPreferences::lock(bool wait) {
     ::close(fd);
     return false;
   }
-  if (!edited) document_ = *latest;
+  if (!edited) {
+    document_ = *latest;
+    // What others committed meanwhile is theirs to apply.
+    applied_ = *latest;
+  }
   base_ = std::move(*latest);
   lockFd_ = fd;
   return true;
@@ -135,40 +154,50 @@ bool NetworkPreferences::setServiceEnabled(std::string_view serviceID, bool enab
   return netprefs::setServiceEnabled(document_, serviceID, enabled);
 }
 
-bool NetworkPreferences::commitChanges() {
+std::expected<void, PlatformError> NetworkPreferences::commitChanges() {
   const bool lockedHere = !locked();
-  if (lockedHere && !lock(true)) return false;
-  bool written = false;
+  if (lockedHere && !lock(true)) {
+    return std::unexpected(PlatformError{PlatformError::kCocoaDomain, 512,
+                                         "the preferences lock could not be taken, or the file changed meanwhile"});
+  }
+  std::expected<void, PlatformError> written = std::unexpected(PlatformError::fileWriteUnknown());
   if (auto bytes = encodeXmlPlist(document_)) {
     const std::span<const std::uint8_t> data(reinterpret_cast<const std::uint8_t*>(bytes->data()),
                                              bytes->size());
-    written = files::createDirectories(location_.file.parent_path(), kDirectoryMode) &&
-              files::writeFileAtomically(location_.file, data, kFileMode).has_value();
+    if (auto directory = files::createDirectories(location_.file.parent_path(), kDirectoryMode); !directory) {
+      written = std::unexpected(directory.error());
+    } else if (auto saved = files::writeFileAtomically(location_.file, data, kFileMode); !saved) {
+      written = std::unexpected(saved.error());
+    } else {
+      written = {};
+    }
   }
   if (written) base_ = document_;
   if (lockedHere) unlock();
   return written;
 }
 
-bool NetworkPreferences::applyChanges() {
-  const std::optional<PreferencesSet> set = copyCurrentSet();
-  if (!set) return true;
-  // A device shared by several services stays up while any of them is on.
-  std::map<std::string, bool> wantUp;
-  for (const PreferencesService& service : set->services) {
-    if (!service.interface || !service.interface->bsdName) continue;
-    wantUp[*service.interface->bsdName] |= service.enabled;
+std::expected<void, PlatformError> NetworkPreferences::applyChanges() {
+  const std::map<std::string, bool> before = wantedDeviceStates(applied_);
+  std::map<std::string, bool> changed;
+  for (const auto& [device, up] : wantedDeviceStates(document_)) {
+    const auto was = before.find(device);
+    if (was == before.end() || was->second != up) changed.emplace(device, up);
   }
-  if (wantUp.empty()) return true;
+  if (changed.empty()) {
+    applied_ = document_;
+    return {};
+  }
   const std::optional<std::vector<KernelLink>> links = readKernelLinks();
-  if (!links) return false;
-  bool allApplied = true;
+  if (!links) return std::unexpected(PlatformError::fromErrno(EIO, "read the kernel's links"));
+  std::expected<void, PlatformError> outcome;
   for (const KernelLink& link : *links) {
-    const auto wanted = wantUp.find(link.name);
-    if (wanted == wantUp.end() || wanted->second == link.up) continue;
-    allApplied = setKernelLinkUp(link.name, wanted->second) && allApplied;
+    const auto wanted = changed.find(link.name);
+    if (wanted == changed.end() || wanted->second == link.up) continue;
+    if (auto set = setKernelLinkUp(link.name, wanted->second); !set && outcome) outcome = std::unexpected(set.error());
   }
-  return allApplied;
+  if (outcome) applied_ = document_;
+  return outcome;
 }
 
 bool isHiddenService(const NetworkPreferences& session, std::string_view serviceID) {

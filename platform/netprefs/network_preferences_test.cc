@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <thread>
 
 #include "platform/netprefs/default_preferences.h"
@@ -15,6 +17,7 @@
 namespace bcn::netprefs {
 namespace {
 
+using bcn::testing::runIp;
 using bcn::testing::TempDir;
 
 PlistDictionary twoServices() {
@@ -259,12 +262,73 @@ TEST_F(NetworkPreferencesKernelTest, ADeviceStaysUpWhileAnyEnabledServiceUsesIt)
     return s;
   };
   PlistDictionary doc = twoServices();
-  doc.set("NetworkServices", PlistDictionary{{"A", service(false)}, {"B", service(true)},
+  doc.set("NetworkServices", PlistDictionary{{"A", service(false)}, {"B", service(false)},
                                              {"C", PlistDictionary{{"Interface", PlistDictionary{
                                                                        {"DeviceName", "absent0"}}}}}});
   writeDocument(location, doc);
+  ASSERT_TRUE(runIp({"link", "set", name_, "down"}));
   auto session = NetworkPreferences::create("test", location);
+  ASSERT_TRUE(session->setServiceEnabled("A", true));
+  ASSERT_TRUE(session->setServiceEnabled("B", true));
   ASSERT_TRUE(session->applyChanges());
+  EXPECT_EQ(linkUp(name_), true);
+  ASSERT_TRUE(session->setServiceEnabled("A", false));
+  ASSERT_TRUE(session->applyChanges());
+  EXPECT_EQ(linkUp(name_), true) << "B still uses it";
+  ASSERT_TRUE(session->setServiceEnabled("B", false));
+  ASSERT_TRUE(session->applyChanges());
+  EXPECT_EQ(linkUp(name_), false);
+}
+
+// Apply puts into effect what the session changed and nothing else: links
+// whose services kept their saved state stay as an administrator set them,
+// also when that disagrees with the preferences.
+TEST_F(NetworkPreferencesKernelTest, ApplyLeavesDevicesWhoseStateDidNotChange) {
+  const PreferencesLocation location = PreferencesLocation::inDirectory(dir_.path());
+  const std::string other = bcn::testing::uniqueLinkName("nq");
+  ASSERT_TRUE(bcn::testing::addVethPair(other));
+  ASSERT_TRUE(runIp({"link", "set", other, "up"}));
+  auto session = NetworkPreferences::create("test", location);  // the default set: both links on
+  ASSERT_TRUE(session->setServiceEnabled(stableServiceID(other), false));
+  ASSERT_TRUE(session->commitChanges());
+  ASSERT_TRUE(session->applyChanges());
+  ASSERT_EQ(linkUp(other), false);
+
+  ASSERT_TRUE(runIp({"link", "set", other, "up"}));  // by hand, its service still off
+  ASSERT_TRUE(runIp({"link", "set", name_ + "p", "up"}));  // by hand, its service off since it was down
+  auto next = NetworkPreferences::create("test", location);
+  ASSERT_TRUE(next->lock(true));
+  ASSERT_TRUE(next->setServiceEnabled(stableServiceID(name_), false));
+  ASSERT_TRUE(next->commitChanges());
+  ASSERT_TRUE(next->applyChanges());
+  EXPECT_EQ(linkUp(name_), false);
+  EXPECT_EQ(linkUp(other), true);
+  EXPECT_EQ(linkUp(name_ + "p"), true);
+  // Nothing changed since: applying again touches nothing.
+  ASSERT_TRUE(runIp({"link", "set", name_, "up"}));
+  ASSERT_TRUE(next->applyChanges());
+  EXPECT_EQ(linkUp(name_), true);
+}
+
+// The kernel's refusal comes back with its own words and the link's name,
+// and the change stays pending for the next apply.
+TEST_F(NetworkPreferencesKernelTest, ARefusedApplyNamesTheLinkAndTheKernelsReason) {
+  const PreferencesLocation location = PreferencesLocation::inDirectory(dir_.path());
+  const std::string name = name_;
+  const int code = bcn::testing::runInChild([&] {
+    auto session = NetworkPreferences::create("test", location);
+    if (!session || !session->setServiceEnabled(stableServiceID(name), false)) return 10;
+    if (!bcn::testing::dropNetAdminCapability()) return 11;
+    auto refused = session->applyChanges();
+    if (refused) return 12;
+    if (refused.error().description != "take link " + name + " down: Operation not permitted") {
+      std::fprintf(stderr, "%s\n", refused.error().description.c_str());
+      return 13;
+    }
+    if (refused.error().code != EPERM) return 14;
+    return session->applyChanges() ? 15 : 0;  // still to do, so tried again
+  });
+  EXPECT_EQ(code, 0);
   EXPECT_EQ(linkUp(name_), true);
 }
 

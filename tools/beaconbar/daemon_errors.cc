@@ -33,7 +33,8 @@ std::string describeAdminError(AdminError error, DaemonCall call) {
     case AdminError::wrongUser:
       return "the pairing request belongs to another user; approve it as the user who ran beaconbar pair";
     case AdminError::configurationFailed:
-      return "the network configuration change failed: the preferences could not be saved or applied";
+      return "the network configuration change failed: the preferences could not be saved or applied "
+             "(the admin daemon's log says why)";
     case AdminError::alreadyPending:
       return "a pairing request is already waiting for approval";
   }

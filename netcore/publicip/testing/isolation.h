@@ -26,9 +26,11 @@ class ScopedEnvironmentVariable {
 // True when this process may make a private mount namespace (needs root).
 bool canOverrideHosts();
 
-// Runs `body` in a forked child that sees `hostsText` as /etc/hosts (a bind
-// mount inside a private mount namespace), and returns its exit status;
-// 125 if the body threw, 120-123 if the namespace could not be set up.
+// Runs `body` in a forked child that sees `hostsText` as /etc/hosts, inside
+// a private mount namespace: bound over the machine's hosts file, or where
+// the machine has none, created in an overlay of /etc. Returns the child's
+// exit status; 125 if the body threw, 120-124 if the namespace or the file
+// could not be set up.
 // REQUIRES: canOverrideHosts(); the calling process has a single thread.
 int runWithHostsFile(const std::string& hostsText, const std::function<int()>& body);
 

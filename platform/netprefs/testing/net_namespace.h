@@ -38,4 +38,9 @@ std::string uniqueLinkName(std::string_view prefix);
 // Adds a veth pair `name` <-> `name`p, both administratively down.
 bool addVethPair(const std::string& name);
 
+// Removes CAP_NET_ADMIN from every capability set of the calling thread, as
+// a daemon started without it has none: rtnetlink changes are then refused
+// with EPERM. Irreversible; call it in a child process. True on success.
+bool dropNetAdminCapability();
+
 }  // namespace bcn::testing
