@@ -23,8 +23,14 @@ bool AdminDaemon::isPaired(std::string_view token, std::uint32_t uid) {
 }
 
 std::expected<void, PlatformError> AdminDaemon::unpair(std::string_view token, std::uint32_t uid) {
-  std::lock_guard guard(lock_);
-  return store_.unpair(token, uid);
+  std::expected<bool, PlatformError> removed;
+  {
+    std::lock_guard guard(lock_);
+    removed = store_.unpair(token, uid);
+  }
+  if (!removed) return std::unexpected(removed.error());
+  if (*removed) log_.info("uid " + std::to_string(uid) + " unpaired a client");
+  return {};
 }
 
 std::expected<void, PlatformError> AdminDaemon::setServiceEnabled(std::string_view serviceID, bool enabled,
@@ -42,8 +48,18 @@ std::expected<void, PlatformError> AdminDaemon::setServiceEnabled(std::string_vi
   return {};
 }
 
+void AdminDaemon::logChatter(std::uint32_t uid, std::string message) {
+  const auto decision = logLines_.take(uid);
+  if (!decision.allowed) return;
+  if (decision.refusedBefore != 0) {
+    message += " (" + std::to_string(decision.refusedBefore) + " earlier lines of uid " + std::to_string(uid) +
+               " suppressed)";
+  }
+  log_.info(message);
+}
+
 std::expected<void, AdminError> AdminDaemon::verifyPairRight(std::span<const std::uint8_t> authorization,
-                                                             const ProcessIdentity& callerProcess) {
+                                                             const ProcessIdentity& callerProcess, std::uint32_t uid) {
   const auto refused = std::unexpected(AdminError::authorizationFailed);
   if (authorization.size() != kAuthorizationExternalFormLength) return refused;
   AuthorizationExternalForm form;
@@ -56,8 +72,14 @@ std::expected<void, AdminError> AdminDaemon::verifyPairRight(std::span<const std
   // it: the authorized process must be the caller itself. Otherwise any
   // local user could replay a form naming an administrator's console.
   std::int32_t status = AuthorizationStatus::denied;
+  // Each ask starts a polkit check process; a user may not have that done
+  // at will, whether or not they hold the right.
   if (reference->subject() == callerProcess) {
-    status = authorization_.copyRights(*reference, AdminConstants::pairRight, AuthorizationFlags::extendRights);
+    if (const auto pace = pairRightChecks_.take(uid); pace.allowed) {
+      status = authorization_.copyRights(*reference, AdminConstants::pairRight, AuthorizationFlags::extendRights);
+    } else {
+      logChatter(uid, "pair-right checks of uid " + std::to_string(uid) + " refused: asked too often");
+    }
   }
   authorization_.free(std::move(reference), AuthorizationFlags::defaults);
   if (status != AuthorizationStatus::success) return refused;
@@ -65,8 +87,9 @@ std::expected<void, AdminError> AdminDaemon::verifyPairRight(std::span<const std
 }
 
 std::expected<void, PlatformError> AdminDaemon::unpairAll(std::span<const std::uint8_t> authorization,
-                                                          const ProcessIdentity& callerProcess) {
-  if (auto verified = verifyPairRight(authorization, callerProcess); !verified) {
+                                                          const ProcessIdentity& callerProcess,
+                                                          std::uint32_t callerUID) {
+  if (auto verified = verifyPairRight(authorization, callerProcess, callerUID); !verified) {
     return std::unexpected(toPlatformError(verified.error()));
   }
   {

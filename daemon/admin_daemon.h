@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "daemon/pairing_store.h"
+#include "daemon/rate_limiter.h"
 #include "platform/authorization/authorization.h"
 #include "platform/date.h"
 #include "platform/error.h"
@@ -70,8 +71,8 @@ class AdminDaemon {
   bool isPaired(std::string_view token, std::uint32_t uid);
 
   // Forgets the caller's own pairing for `token`. An unknown token, or one
-  // of another user, is not an error: nothing is removed and the file is
-  // rewritten unchanged. Fails only when the file cannot be saved.
+  // of another user, is not an error: nothing is removed and, the file being
+  // current, nothing is written. Fails only when the file cannot be saved.
   std::expected<void, PlatformError> unpair(std::string_view token, std::uint32_t uid);
 
   // Switches a network service for a paired app. The token is checked under
@@ -101,9 +102,12 @@ class AdminDaemon {
   // Approves request `id` for the console user `approverUID`. `authorization`
   // is the console's external authorization form; it must hold the pair
   // right and name `approverProcess`, the console connection's own process.
-  // Errors: authorizationFailed, unknownRequest, wrongUser (the request
-  // stays), or the store's error (the request is gone and its waiter gets
-  // the same error).
+  // The request, the form's size and its subject are checked before polkit
+  // is asked, and polkit is asked for one user at most at the pace of
+  // kPairRightChecks; beyond it the answer is authorizationFailed without
+  // asking. Errors: unknownRequest, wrongUser (the request stays),
+  // authorizationFailed, or the store's error (the request is gone and its
+  // waiter gets the same error).
   std::expected<void, PlatformError> approvePairing(std::string_view id, std::span<const std::uint8_t> authorization,
                                                     std::uint32_t approverUID, const ProcessIdentity& approverProcess);
 
@@ -116,15 +120,28 @@ class AdminDaemon {
   void sessionEnded(SessionID session);
 
   // Revokes every pairing, given an authorization that holds the pair right
-  // for `callerProcess`. Open requests stay. Errors: authorizationFailed,
-  // or the store's error (the pairings are then gone from memory only).
+  // for `callerProcess`, paced per `callerUID` as approval is. Open
+  // requests stay. Errors: authorizationFailed, or the store's error (the
+  // pairings are then gone from memory only).
   std::expected<void, PlatformError> unpairAll(std::span<const std::uint8_t> authorization,
-                                               const ProcessIdentity& callerProcess);
+                                               const ProcessIdentity& callerProcess, std::uint32_t callerUID);
+
+  // How often one user may have polkit asked (each ask runs pkcheck).
+  static constexpr RateLimiter::Rate kPairRightChecks{.burst = 10, .perSecond = 1};
+  // How often one user may add a line to the log by calls anyone may make
+  // at will (opening requests). Approvals, revocations and service switches
+  // are always logged.
+  static constexpr RateLimiter::Rate kUserLogLines{.burst = 20, .perSecond = 2};
 
  private:
   // Never touches the lock; may block while polkit evaluates the right.
+  // `uid` is what the ask is counted against.
   std::expected<void, AdminError> verifyPairRight(std::span<const std::uint8_t> authorization,
-                                                  const ProcessIdentity& callerProcess);
+                                                  const ProcessIdentity& callerProcess, std::uint32_t uid);
+
+  // Logs `message`, a line `uid` can cause at will, within kUserLogLines;
+  // the first line let through after a refused run says how many were lost.
+  void logChatter(std::uint32_t uid, std::string message);
 
   // Removes request `id` of `approverUID` from the table and hands over its
   // waiter (possibly empty). REQUIRES: lock_ held.
@@ -133,6 +150,9 @@ class AdminDaemon {
   AuthorizationServices& authorization_;
   Log& log_;
   const netprefs::PreferencesLocation preferences_;
+
+  RateLimiter pairRightChecks_{kPairRightChecks};
+  RateLimiter logLines_{kUserLogLines};
 
   std::mutex lock_;
   PairingStore store_;                   // guarded by lock_

@@ -19,7 +19,7 @@ TEST(PairRight, FormsOfTheWrongSizeAreRefusedWithoutAskingTheSystem) {
               AdminError::authorizationFailed)
         << size << " bytes";
   }
-  EXPECT_EQ(adminError(f.daemon->unpairAll(bytes(31), kConsole)), AdminError::authorizationFailed);
+  EXPECT_EQ(adminError(f.daemon->unpairAll(bytes(31), kConsole, kConsole.uid)), AdminError::authorizationFailed);
   EXPECT_TRUE(f.authorization.copyRightsCalls().empty());
   EXPECT_EQ(f.pendingIDs(kConsole.uid), std::vector<std::string>{id}) << "the request stays";
 }
@@ -66,7 +66,7 @@ TEST(PairRight, AFormMustNameTheCallingProcess) {
   replayer.pid += 1;
   EXPECT_EQ(adminError(f.daemon->approvePairing(id, DaemonFixture::formFor(kConsole), kConsole.uid, replayer)),
             AdminError::authorizationFailed);
-  EXPECT_EQ(adminError(f.daemon->unpairAll(DaemonFixture::formFor(kConsole), replayer)),
+  EXPECT_EQ(adminError(f.daemon->unpairAll(DaemonFixture::formFor(kConsole), replayer, replayer.uid)),
             AdminError::authorizationFailed);
   EXPECT_TRUE(f.authorization.copyRightsCalls().empty());
   EXPECT_EQ(f.authorization.liveAuthorizations(), 0);
@@ -88,7 +88,7 @@ TEST(UnpairAll, RevokesEveryPairingButKeepsOpenRequests) {
   const std::string open = f.begin(501, 3);
   ASSERT_EQ(PairingStore::load(testing::storeOptionsFor(f.dir.path())).pairings().size(), 2u);
 
-  ASSERT_TRUE(f.daemon->unpairAll(DaemonFixture::formFor(kConsole), kConsole));
+  ASSERT_TRUE(f.daemon->unpairAll(DaemonFixture::formFor(kConsole), kConsole, kConsole.uid));
   EXPECT_TRUE(PairingStore::load(testing::storeOptionsFor(f.dir.path())).pairings().empty());
   EXPECT_EQ(f.log.messages().back(), "all pairings removed");
 
@@ -103,7 +103,7 @@ TEST(UnpairAll, OnAnEmptyStoreStillWritesTheFile) {
   DaemonFixture f;
   const auto file = PairingStore::load(testing::storeOptionsFor(f.dir.path())).fileURL();
   ASSERT_FALSE(std::filesystem::exists(file));
-  ASSERT_TRUE(f.daemon->unpairAll(DaemonFixture::formFor(kConsole), kConsole));
+  ASSERT_TRUE(f.daemon->unpairAll(DaemonFixture::formFor(kConsole), kConsole, kConsole.uid));
   EXPECT_TRUE(std::filesystem::exists(file));
   EXPECT_EQ(f.log.messages(), std::vector<std::string>{"all pairings removed"});
 }
@@ -113,18 +113,56 @@ TEST(UnpairAll, ARefusedAuthorizationChangesNothing) {
   ASSERT_TRUE(f.approve(f.begin(501, 1), 501));
   f.authorization.setRule(
       [](const ProcessIdentity&, std::string_view, std::uint32_t) { return AuthorizationStatus::denied; });
-  EXPECT_EQ(adminError(f.daemon->unpairAll(DaemonFixture::formFor(kConsole), kConsole)),
+  EXPECT_EQ(adminError(f.daemon->unpairAll(DaemonFixture::formFor(kConsole), kConsole, kConsole.uid)),
             AdminError::authorizationFailed);
   EXPECT_EQ(PairingStore::load(testing::storeOptionsFor(f.dir.path())).pairings().size(), 1u);
 }
 
 TEST(UnpairAll, ASaveFailureIsReportedAndNotLogged) {
   DaemonFixture f(DaemonFixture::Store::unwritable);
-  auto result = f.daemon->unpairAll(DaemonFixture::formFor(kConsole), kConsole);
+  auto result = f.daemon->unpairAll(DaemonFixture::formFor(kConsole), kConsole, kConsole.uid);
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().code, ENOTDIR);
   EXPECT_TRUE(f.log.messages().empty());
 }
 
 }  // namespace
+// Every ask of polkit starts a process; a caller must not be able to have
+// one started when the answer could not matter.
+TEST(PairRight, ARequestThatCannotBeApprovedIsRefusedWithoutAskingTheSystem) {
+  DaemonFixture f;
+  const std::string theirs = f.begin(kConsole.uid + 1, 1);
+  EXPECT_EQ(adminError(f.daemon->approvePairing("00000000-0000-0000-0000-000000000000",
+                                                DaemonFixture::formFor(kConsole), kConsole.uid, kConsole)),
+            AdminError::unknownRequest);
+  EXPECT_EQ(adminError(f.daemon->approvePairing(theirs, DaemonFixture::formFor(kConsole), kConsole.uid, kConsole)),
+            AdminError::wrongUser);
+  EXPECT_TRUE(f.authorization.copyRightsCalls().empty());
+  EXPECT_EQ(f.pendingIDs(kConsole.uid + 1), std::vector<std::string>{theirs});
+}
+
+TEST(PairRight, OneUserCannotHaveTheSystemAskedAtWillButOthersStillCan) {
+  DaemonFixture f;
+  f.authorization.setRule([](const ProcessIdentity&, std::string_view, std::uint32_t) {
+    return AuthorizationStatus::denied;
+  });
+  const std::string id = f.begin(kConsole.uid, 1);
+  for (int i = 0; i < 50; ++i) {
+    EXPECT_EQ(adminError(f.daemon->approvePairing(id, DaemonFixture::formFor(kConsole), kConsole.uid, kConsole)),
+              AdminError::authorizationFailed);
+    EXPECT_EQ(adminError(f.daemon->unpairAll(DaemonFixture::formFor(kConsole), kConsole, kConsole.uid)),
+              AdminError::authorizationFailed);
+  }
+  const auto asked = f.authorization.copyRightsCalls().size();
+  EXPECT_GE(asked, 10u) << "a few checks in a row must still be asked";
+  EXPECT_LE(asked, 15u) << "100 calls in a burst asked polkit " << asked << " times";
+
+  ProcessIdentity other = kConsole;
+  other.uid = kConsole.uid + 1;
+  other.pid = kConsole.pid + 1;
+  EXPECT_EQ(adminError(f.daemon->unpairAll(DaemonFixture::formFor(other), other, other.uid)),
+            AdminError::authorizationFailed);
+  EXPECT_EQ(f.authorization.copyRightsCalls().size(), asked + 1) << "another user's check was not asked";
+}
+
 }  // namespace bcn

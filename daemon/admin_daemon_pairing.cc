@@ -30,7 +30,7 @@ std::expected<std::string, PlatformError> AdminDaemon::beginPairing(std::uint32_
     pending_.push_back({*id, uid, Date::now(), session, nullptr});
   }
   for (auto& waiter : superseded) waiter(failure(AdminError::unknownRequest));
-  log_.info("pairing requested by uid " + std::to_string(uid) + " as " + *id);
+  logChatter(uid, "pairing requested by uid " + std::to_string(uid) + " as " + *id);
   return id;
 }
 
@@ -73,7 +73,18 @@ std::expected<void, PlatformError> AdminDaemon::approvePairing(std::string_view 
                                                                std::span<const std::uint8_t> authorization,
                                                                std::uint32_t approverUID,
                                                                const ProcessIdentity& approverProcess) {
-  if (auto verified = verifyPairRight(authorization, approverProcess); !verified) return failure(verified.error());
+  {
+    // Cheap refusals first: polkit is not asked about a request that could
+    // not be approved anyway. The request is looked up again below, since
+    // it may go while polkit is asked.
+    std::lock_guard guard(lock_);
+    auto entry = std::find_if(pending_.begin(), pending_.end(), [&](const PendingPairing& p) { return p.id == id; });
+    if (entry == pending_.end()) return failure(AdminError::unknownRequest);
+    if (entry->uid != approverUID) return failure(AdminError::wrongUser);
+  }
+  if (auto verified = verifyPairRight(authorization, approverProcess, approverUID); !verified) {
+    return failure(verified.error());
+  }
   PairingReply waiter;
   std::expected<std::string, PlatformError> token;
   {

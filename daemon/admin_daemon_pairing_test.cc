@@ -170,4 +170,21 @@ TEST(PairingHandshake, AFailedSaveReachesTheConsoleAndTheApp) {
 }
 
 }  // namespace
+// Opening requests is open to every user; the lines that record decisions
+// must not drown in them, nor be dropped by a journal that limits us.
+TEST(PairingLog, RequestsFloodNoMoreThanABurstAndApprovalsAlwaysShow) {
+  DaemonFixture f;
+  for (int i = 0; i < 500; ++i) ASSERT_TRUE(f.daemon->beginPairing(kConsole.uid, 1));
+  const std::string id = f.begin(kConsole.uid, 1);
+  ASSERT_TRUE(f.daemon->approvePairing(id, DaemonFixture::formFor(kConsole), kConsole.uid, kConsole));
+  const auto lines = f.log.messages();
+  EXPECT_LE(lines.size(), 30u) << "501 requests wrote " << lines.size() << " lines";
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "pairing " + id + " approved for uid " + std::to_string(kConsole.uid));
+
+  // Another user's request is still recorded.
+  ASSERT_TRUE(f.daemon->beginPairing(kConsole.uid + 1, 2));
+  EXPECT_NE(f.log.messages().back().find("requested by uid " + std::to_string(kConsole.uid + 1)), std::string::npos);
+}
+
 }  // namespace bcn

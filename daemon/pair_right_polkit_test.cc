@@ -104,7 +104,7 @@ TEST_F(PolkitPairRight, AGrantedAdministratorApproves) {
   ASSERT_TRUE(console.ready());
   EXPECT_EQ(approve(console, console.form(), console.identity()), std::nullopt);
   EXPECT_EQ(pkcheckRuns(), 1);
-  EXPECT_TRUE(daemon_->unpairAll(console.form(), console.identity()));
+  EXPECT_TRUE(daemon_->unpairAll(console.form(), console.identity(), console.identity().uid));
   EXPECT_EQ(log_.messages().back(), "all pairings removed");
 }
 

@@ -33,6 +33,7 @@ PairingStore PairingStore::load(Options options) {
   if (bytes) {
     if (auto pairings = decode(*bytes)) {
       store.pairings_ = std::move(*pairings);
+      store.unsaved_ = false;
       return store;
     }
   }
@@ -93,10 +94,13 @@ std::expected<std::string, PlatformError> PairingStore::pair(std::uint32_t uid) 
   return token;
 }
 
-std::expected<void, PlatformError> PairingStore::unpair(std::string_view token, std::uint32_t uid) {
+std::expected<bool, PlatformError> PairingStore::unpair(std::string_view token, std::uint32_t uid) {
   const crypto::Sha256Digest wanted = digest(token);
-  std::erase_if(pairings_, [&](const Pairing& p) { return p.uid == uid && TokenDigest::equal(p.digest, wanted); });
-  return save();
+  const auto removed =
+      std::erase_if(pairings_, [&](const Pairing& p) { return p.uid == uid && TokenDigest::equal(p.digest, wanted); });
+  if (removed == 0 && !unsaved_) return false;
+  if (auto saved = save(); !saved) return std::unexpected(saved.error());
+  return removed != 0;
 }
 
 std::expected<void, PlatformError> PairingStore::removeAll() {
@@ -104,7 +108,14 @@ std::expected<void, PlatformError> PairingStore::removeAll() {
   return save();
 }
 
-std::expected<void, PlatformError> PairingStore::save() const {
+std::expected<void, PlatformError> PairingStore::save() {
+  unsaved_ = true;
+  if (auto written = write(); !written) return written;
+  unsaved_ = false;
+  return {};
+}
+
+std::expected<void, PlatformError> PairingStore::write() const {
   if (auto made = files::createDirectories(options_.directory, 0700); !made) return made;
   PlistArray elements;
   elements.reserve(pairings_.size());

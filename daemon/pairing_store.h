@@ -97,8 +97,12 @@ class PairingStore {
   std::expected<std::string, PlatformError> pair(std::uint32_t uid);
 
   // Drops every pairing of `uid` whose digest matches `token`, keeping the
-  // order of the rest, and saves whether or not anything was removed.
-  std::expected<void, PlatformError> unpair(std::string_view token, std::uint32_t uid);
+  // order of the rest, and saves when it removed one. A token that pairs
+  // nothing writes nothing (any user may send one at will), unless an
+  // earlier save failed or the file has not been written since it was found
+  // missing or unusable: then this one writes it.
+  // Returns whether a pairing was removed.
+  std::expected<bool, PlatformError> unpair(std::string_view token, std::uint32_t uid);
 
   // Drops every pairing and saves.
   std::expected<void, PlatformError> removeAll();
@@ -107,9 +111,14 @@ class PairingStore {
   // Creates the directory chain (0700), writes the file atomically, then
   // sets mode 0600 and the owner. On failure the previous file is intact,
   // except after the last step, when the new content is already in place.
-  std::expected<void, PlatformError> save() const;
+  // Writes and records whether the file now holds what memory does.
+  std::expected<void, PlatformError> save();
+  std::expected<void, PlatformError> write() const;
 
   Options options_;
+  // The file may not hold what memory does: nothing written yet, the file
+  // was unusable at load, or the last save failed.
+  bool unsaved_ = true;
   std::vector<Pairing> pairings_;
   std::optional<std::string> loadProblem_;
 };

@@ -170,10 +170,13 @@ TEST(PairingStoreLoad, XmlLoadsAndIsWrittenBackBinary) {
   EXPECT_EQ(store.pairings()[0].digest.size(), 32u);
   EXPECT_EQ(store.pairings()[0].digest[0], 1);
 
-  ASSERT_TRUE(store.unpair("no such token", 501));
+  const std::string token = store.pair(502).value();
   const std::string written = testing::readText(dir / "pairings.plist");
   EXPECT_EQ(written.substr(0, 8), "bplist00");
-  EXPECT_EQ(PairingStore::load(testing::storeOptionsFor(dir.path())).pairings(), store.pairings());
+  const auto reloaded = PairingStore::load(testing::storeOptionsFor(dir.path()));
+  ASSERT_EQ(reloaded.pairings().size(), 2u);
+  EXPECT_EQ(reloaded.pairings()[0], store.pairings()[0]);
+  EXPECT_TRUE(reloaded.isPaired(token, 502));
 }
 
 TEST(PairingStorePair, TokenIs44CharactersOf32RandomBytes) {
@@ -311,16 +314,36 @@ TEST(PairingStoreSave, ReadOnlyDirectoryFailsAndKeepsThePreviousFile) {
   EXPECT_TRUE(PairingStore::load(testing::storeOptionsFor(dir.path())).isPaired(token, 501));
 }
 
-TEST(PairingStoreUnpair, UnknownTokenSucceedsAndRewritesTheFile) {
+// Any user may send any token at will: one that pairs nothing must cost no
+// write, or a stream of them keeps the disk and the daemon's lock busy.
+TEST(PairingStoreUnpair, UnknownTokenSucceedsAndWritesNothing) {
   TempDir dir;
   PairingStore store(testing::storeOptionsFor(dir.path()));
   const std::string token = *store.pair(501);
-  const std::string before = testing::readText(dir / "pairings.plist");
   std::filesystem::remove(dir / "pairings.plist");
-  ASSERT_TRUE(store.unpair("unknown", 501));
-  ASSERT_TRUE(store.unpair(token, 502)) << "another user's token is not an error";
-  EXPECT_EQ(testing::readText(dir / "pairings.plist"), before);
+  auto unknown = store.unpair("unknown", 501);
+  ASSERT_TRUE(unknown);
+  EXPECT_FALSE(*unknown);
+  auto foreign = store.unpair(token, 502);
+  ASSERT_TRUE(foreign) << "another user's token is not an error";
+  EXPECT_FALSE(*foreign);
+  EXPECT_FALSE(std::filesystem::exists(dir / "pairings.plist")) << "an unpair that removed nothing wrote the file";
   EXPECT_TRUE(store.isPaired(token, 501));
+}
+
+TEST(PairingStoreUnpair, AfterAFailedSaveEvenAnUnknownTokenWritesWhatWasMissed) {
+  TempDir dir;
+  testing::writeText(dir / "state", "not a directory");
+  PairingStore store(testing::storeOptionsFor(dir / "state"));
+  ASSERT_FALSE(store.pair(501));
+  ASSERT_EQ(store.pairings().size(), 1u);
+  std::filesystem::remove(dir / "state");
+  auto unknown = store.unpair("unknown", 501);
+  ASSERT_TRUE(unknown) << unknown.error().description;
+  EXPECT_FALSE(*unknown);
+  const auto reloaded = PairingStore::load(testing::storeOptionsFor(dir / "state"));
+  ASSERT_EQ(reloaded.pairings().size(), 1u) << "the pairing the failed save missed was not written";
+  EXPECT_EQ(reloaded.pairings()[0].digest, store.pairings()[0].digest);
 }
 
 TEST(PairingStoreUnpair, RemovingOneKeepsTheOthersInOrder) {

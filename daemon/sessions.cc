@@ -120,7 +120,7 @@ void ControlSession::run(const std::string& selector, const PlistDictionary& arg
     answer(reply, daemon_.denyPairing(textArgument(arguments, "requestID").value_or(""), uid_));
   } else if (selector == ControlSelector::unpairAll) {
     if (!process_) return answer(reply, unauthorized);
-    answer(reply, daemon_.unpairAll(dataArgument(arguments, "authorization"), *process_));
+    answer(reply, daemon_.unpairAll(dataArgument(arguments, "authorization"), *process_, uid_));
   }
 }
 

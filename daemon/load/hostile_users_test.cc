@@ -252,8 +252,10 @@ TEST_F(HostileLocalUsers, CannotApproveWithAForgedOrReplayedAuthorization) {
   EXPECT_EQ(victim->wait(), 0);
   const std::string token = DaemonHarness::field(adminPairing.get(), "token");
   EXPECT_EQ(token.size(), 44u);
-  // Once its process is gone, the form is worth nothing to anyone.
-  EXPECT_EQ(runAs(admin, console, {"send-form", "--form", form, "--approve", attackerRequest}).standardOutput,
+  // Once its process is gone, the form is worth nothing to anyone. (The
+  // administrator has no request left, and another user's is refused as
+  // such before any form is looked at, so the attacker tries it.)
+  EXPECT_EQ(runAs(attacker, console, {"send-form", "--form", form, "--approve", attackerRequest}).standardOutput,
             kAuthorizationFailed + "\n");
   EXPECT_EQ(appStatus(daemon, admin, token), "paired=1 version=0.1.0 protocol=1\n");
   EXPECT_EQ(daemon.run(Role::console, attacker, {"deny", attackerRequest}).standardOutput, "ok\n");

@@ -26,6 +26,26 @@
 
 namespace bcn {
 
+// The file a process runs, as it was when judged: device, inode, size and
+// modification and change times. Only root-controlled files get an identity,
+// and any change to one alters its change time, so an equal stamp means the
+// same bytes.
+struct ExecutableStamp {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::int64_t size = 0;
+  std::int64_t modified = 0;  // ns
+  std::int64_t changed = 0;   // ns
+
+  bool operator==(const ExecutableStamp&) const = default;
+};
+
+// The stamp of what process `pid` runs now. Absent when it cannot be read,
+// or when the process has exited by the end of the read (so that a reused
+// pid is never described): `pidfd` (>= 0) or else `expected` names it.
+std::optional<ExecutableStamp> executableStampOf(std::int32_t pid, int pidfd,
+                                                 const std::optional<ProcessIdentity>& expected);
+
 class CodeIdentityReader {
  public:
   explicit CodeIdentityReader(std::filesystem::path registryPath);
@@ -34,9 +54,12 @@ class CodeIdentityReader {
 
   // The identity of process `pid`. When `pidfd` (>= 0) refers to it, or
   // `expected` names it, a process that has meanwhile exited (and whose pid
-  // may belong to another program by now) gets no identity.
+  // may belong to another program by now) gets no identity. With an
+  // identity, `judged` (when given) receives the stamp of the file it
+  // describes, for later checks that the process still runs that file.
   std::optional<CodeIdentity> identityOf(std::int32_t pid, int pidfd,
-                                         const std::optional<ProcessIdentity>& expected = std::nullopt) const;
+                                         const std::optional<ProcessIdentity>& expected = std::nullopt,
+                                         ExecutableStamp* judged = nullptr) const;
 
   const std::filesystem::path& registryPath() const { return registryPath_; }
 

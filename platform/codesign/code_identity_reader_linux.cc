@@ -22,6 +22,19 @@ struct DigestContextFree {
 
 std::int64_t nanoseconds(const timespec& t) { return std::int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec; }
 
+std::string exeLinkOf(std::int32_t pid) { return "/proc/" + std::to_string(pid) + "/exe"; }
+
+// Whether the process read through its pid is still the one meant.
+bool stillTheSame(std::int32_t pid, int pidfd, const std::optional<ProcessIdentity>& expected) {
+  if (pidfd >= 0 && pidfdExited(pidfd)) return false;
+  if (expected && ProcessIdentity::of(pid) != expected) return false;
+  return true;
+}
+
+ExecutableStamp stampOf(const struct stat& status) {
+  return {status.st_dev, status.st_ino, status.st_size, nanoseconds(status.st_mtim), nanoseconds(status.st_ctim)};
+}
+
 }  // namespace
 
 std::optional<crypto::Sha256Digest> sha256OfDescriptor(int fd) {
@@ -43,6 +56,17 @@ std::optional<crypto::Sha256Digest> sha256OfDescriptor(int fd) {
   return digest;
 }
 
+std::optional<ExecutableStamp> executableStampOf(std::int32_t pid, int pidfd,
+                                                 const std::optional<ProcessIdentity>& expected) {
+  if (pid <= 0) return std::nullopt;
+  UniqueFd executable(::open(exeLinkOf(pid).c_str(), O_PATH | O_CLOEXEC));
+  if (executable.get() < 0) return std::nullopt;
+  struct stat status {};
+  if (::fstat(executable.get(), &status) != 0) return std::nullopt;
+  if (!stillTheSame(pid, pidfd, expected)) return std::nullopt;
+  return stampOf(status);
+}
+
 CodeIdentityReader::CodeIdentityReader(std::filesystem::path registryPath)
     : registryPath_(std::move(registryPath)) {}
 
@@ -60,9 +84,10 @@ std::optional<crypto::Sha256Digest> CodeIdentityReader::digestOf(int fd, const F
 }
 
 std::optional<CodeIdentity> CodeIdentityReader::identityOf(std::int32_t pid, int pidfd,
-                                                           const std::optional<ProcessIdentity>& expected) const {
+                                                           const std::optional<ProcessIdentity>& expected,
+                                                           ExecutableStamp* judged) const {
   if (pid <= 0) return std::nullopt;
-  const std::string exeLink = "/proc/" + std::to_string(pid) + "/exe";
+  const std::string exeLink = exeLinkOf(pid);
   // Opening the link yields the very file the process runs, even if its
   // name has since been replaced.
   UniqueFd executable(::open(exeLink.c_str(), O_RDONLY | O_CLOEXEC));
@@ -74,21 +99,22 @@ std::optional<CodeIdentity> CodeIdentityReader::identityOf(std::int32_t pid, int
 
   // Both reads above went through the pid; they described our process only
   // if it is still the same one now.
-  if (pidfd >= 0 && pidfdExited(pidfd)) return std::nullopt;
-  if (expected && ProcessIdentity::of(pid) != expected) return std::nullopt;
+  if (!stillTheSame(pid, pidfd, expected)) return std::nullopt;
 
   struct stat status {};
   if (::fstat(executable.get(), &status) != 0 || !S_ISREG(status.st_mode) || !isRootControlled(status)) {
     return std::nullopt;
   }
-  const FileKey key{status.st_dev, status.st_ino, status.st_size, nanoseconds(status.st_mtim),
-                    nanoseconds(status.st_ctim)};
+  const ExecutableStamp stamp = stampOf(status);
+  const FileKey key{stamp.device, stamp.inode, stamp.size, stamp.modified, stamp.changed};
   auto digest = digestOf(executable.get(), key);
   if (!digest) return std::nullopt;
 
   auto registry = loadRegistry(registryPath_);
   if (!registry) return std::nullopt;
-  return registry->lookup(path, *digest);
+  auto identity = registry->lookup(path, *digest);
+  if (identity && judged != nullptr) *judged = stamp;
+  return identity;
 }
 
 }  // namespace bcn

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "platform/ipc/ipc_errors.h"
 
 namespace bcn::ipc {
@@ -83,11 +85,15 @@ void Connection::begin() {
     return;
   }
   if (service_->requirement) {
-    auto identity = service_->identities->identityOf(peer_.credentials.pid, peer_.pidfd, peer_.identity);
-    if (!identity || !service_->requirement->isSatisfiedBy(*identity)) {
+    ExecutableStamp judged;
+    auto identity = service_->identities->identityOf(peer_.credentials.pid, peer_.pidfd, peer_.identity, &judged);
+    // Without sender tags a process handed the connection could speak for
+    // the one judged; the listener asked for them, this makes sure.
+    if (!identity || !service_->requirement->isSatisfiedBy(*identity) || !tagSenders(socket_.native_handle())) {
       closeNow();
       return;
     }
+    admittedExecutable_ = judged;
   }
   readMore();
 }
@@ -95,10 +101,49 @@ void Connection::begin() {
 void Connection::readMore() {
   if (closed_ || reading_ || queuedBytes_ >= kPauseReadingAt) return;
   reading_ = true;
+  if (admittedExecutable_) {
+    socket_.async_wait(Socket::wait_read,
+                       [self = shared_from_this()](const asio::error_code& error) { self->onReadable(error); });
+    return;
+  }
   socket_.async_read_some(asio::buffer(readBuffer_),
                           [self = shared_from_this()](const asio::error_code& error, std::size_t length) {
                             self->onRead(error, length);
                           });
+}
+
+void Connection::onReadable(const asio::error_code& error) {
+  reading_ = false;
+  if (closed_) return;
+  if (error) {
+    closeNow();
+    return;
+  }
+  auto received = receiveTagged(socket_.native_handle(), readBuffer_);
+  if (!received && (received.error() == EAGAIN || received.error() == EWOULDBLOCK)) {
+    readMore();
+    return;
+  }
+  if (!received || received->length == 0 || !speakerStillAdmitted(received->senderPid)) {
+    closeNow();
+    return;
+  }
+  consume(received->length);
+}
+
+bool Connection::speakerStillAdmitted(std::int32_t senderPid) const {
+  if (!admittedExecutable_) return true;
+  // The bytes must come from the process that was judged, not from another
+  // one it handed the connection to (or that connected and then became
+  // it). The pid is that process's only while it lives, hence the check
+  // after the receive.
+  if (senderPid != peer_.credentials.pid) return false;
+  return peer_.pidfd < 0 || !pidfdExited(peer_.pidfd);
+}
+
+bool Connection::executableUnchanged() const {
+  if (!admittedExecutable_) return true;
+  return executableStampOf(peer_.credentials.pid, peer_.pidfd, peer_.identity) == admittedExecutable_;
 }
 
 void Connection::onRead(const asio::error_code& error, std::size_t length) {
@@ -108,6 +153,10 @@ void Connection::onRead(const asio::error_code& error, std::size_t length) {
     closeNow();
     return;
   }
+  consume(length);
+}
+
+void Connection::consume(std::size_t length) {
   reader_.append(std::span(readBuffer_).first(length));
   for (;;) {
     auto frame = reader_.next();
@@ -124,7 +173,9 @@ void Connection::onRead(const asio::error_code& error, std::size_t length) {
 bool Connection::dispatch(const std::vector<std::uint8_t>& payload) {
   auto call = decodeCall(payload);
   const MethodSpec* method = call ? checkCall(*service_->protocol, *call) : nullptr;
-  if (method == nullptr) {
+  // A process may exec another program and keep the connection: each call
+  // is answered only while the peer still runs what it was admitted with.
+  if (method == nullptr || !executableUnchanged()) {
     closeNow();
     return false;
   }

@@ -71,6 +71,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void begin();
   void readMore();
   void onRead(const asio::error_code& error, std::size_t length);
+  void onReadable(const asio::error_code& error);
+  void consume(std::size_t length);
+  // Whether the admitted process, running the file it was admitted with,
+  // is still the one speaking. Always true for a service without a
+  // requirement.
+  bool speakerStillAdmitted(std::int32_t senderPid) const;
+  bool executableUnchanged() const;
   // False when the frame closed the connection.
   bool dispatch(const std::vector<std::uint8_t>& payload);
   void writeMore();
@@ -83,6 +90,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::shared_ptr<const ServiceState> service_;
   std::shared_ptr<ConnectionSet> set_;
   Peer peer_;
+  // What the peer ran when its code was judged; set when the service has a
+  // requirement and the peer met it.
+  std::optional<ExecutableStamp> admittedExecutable_;
   std::shared_ptr<Session> session_;
   FrameReader reader_;
   std::vector<std::uint8_t> readBuffer_;

@@ -9,7 +9,9 @@
 
 #include <compare>
 #include <cstdint>
+#include <expected>
 #include <optional>
+#include <span>
 
 #include "platform/authorization/process_identity.h"
 
@@ -42,6 +44,24 @@ int readPeerPidfd(int socket);
 // The peer's process identity, checked against `pidfd` (when there is one)
 // so that a process that exited and gave its pid away is never named.
 std::optional<ProcessIdentity> readPeerIdentity(std::int32_t pid, int pidfd);
+
+// Asks the kernel to tag what arrives on `socket` with the process that
+// sent it (SO_PASSCRED). Set on a listening socket, it is inherited by the
+// connections accepted from it and covers bytes sent before the accept.
+// False (errno set) when refused.
+bool tagSenders(int socket);
+
+// What one receive took from a socket: its bytes came from one process,
+// `senderPid` (0 when the kernel did not say who sent them).
+struct Received {
+  std::size_t length = 0;
+  std::int32_t senderPid = 0;
+};
+
+// Receives what is there from `socket` without waiting, never mixing bytes
+// of two senders. Length 0 is the end of the stream; the error is an errno
+// (EAGAIN: nothing there yet).
+std::expected<Received, int> receiveTagged(int socket, std::span<std::uint8_t> buffer);
 
 }  // namespace bcn::ipc
 

@@ -24,6 +24,9 @@ class Listener : public std::enable_shared_from_this<Listener> {
         service_(std::move(service)), set_(std::move(set)) {}
 
   std::expected<void, PlatformError> assign(int fd) {
+    // Tags set here cover bytes a peer sends before it is accepted; a
+    // connection with a requirement refuses to start without them.
+    (void)tagSenders(fd);
     asio::error_code error;
     acceptor_.assign(asio::local::stream_protocol(), fd, error);
     if (error) {

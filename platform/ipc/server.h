@@ -9,7 +9,10 @@
 // Life of a connection: on accept the peer's credentials are read once;
 // the session is made; when the service has a code requirement, a peer
 // whose code does not satisfy it is disconnected before any of its calls
-// runs. A frame that is too large or not a well-formed call, an unknown
+// runs. On such a service the connection is also closed, with no further
+// call run, when bytes arrive that another process wrote (one the socket
+// was passed to), or when, at a call, the peer no longer runs the very
+// executable it was admitted with. A frame that is too large or not a well-formed call, an unknown
 // selector and arguments of the wrong kinds all close the connection with
 // no call executed. Closing, for whatever reason, is the invalidation:
 // `ended` runs exactly once with the session, after which replies to the
