@@ -80,8 +80,10 @@ bool bcn_get_link_identity(bcn_kernel_view_t* view, const char* name, bcn_link_i
   std::strncpy(identity.kind, link->kind.c_str(), sizeof identity.kind - 1);
   identity.hardware_backed = link->hasParentDevice;
   static_assert(sizeof identity.permanent_address >= bcn::shim::kMaxPermanentAddress);
-  identity.permanent_address_length = link->permanentAddress.size();
-  std::memcpy(identity.permanent_address, link->permanentAddress.data(), link->permanentAddress.size());
+  const std::vector<std::uint8_t>& permanent = link->permanentAddress;
+  identity.permanent_address_length = permanent.size();
+  // Most links have none, and memcpy from an empty vector's null data is undefined.
+  if (!permanent.empty()) std::memcpy(identity.permanent_address, permanent.data(), permanent.size());
   *out = identity;
   return true;
 }
