@@ -8,6 +8,27 @@
 #include "admin-app/view_style.h"
 
 namespace bcn {
+namespace {
+
+// The locale's standard time style: hours, minutes and seconds in the
+// locale's order, separators and digits. Qt's short style leaves out the
+// seconds (requests a few seconds apart would read the same), and its long
+// style adds the time-zone name; this is the long style without the zone
+// field (and the brackets or spaces that set it off).
+QString standardTimeFormat(const QLocale& locale) {
+  const QString format = locale.timeFormat(QLocale::LongFormat);
+  QString kept;
+  bool quoted = false;  // text in single quotes is literal
+  for (const QChar c : format) {
+    if (c == u'\'') quoted = !quoted;
+    if (!quoted && c == u't') continue;
+    kept += c;
+  }
+  kept.remove(QStringLiteral("()"));
+  return kept.trimmed();
+}
+
+}  // namespace
 
 RequestRow::RequestRow(const PendingRequest& request, AdminModel& model, QWidget* parent)
     : QWidget(parent), requestID_(request.id) {
@@ -21,7 +42,8 @@ RequestRow::RequestRow(const PendingRequest& request, AdminModel& model, QWidget
   what->setObjectName(QStringLiteral("requestTitle"));
   // The window has a fixed width; the sentence wraps beside the buttons.
   what->setWordWrap(true);
-  const QString time = QLocale().toString(request.created.toLocalTime().time(), QLocale::ShortFormat);
+  const QLocale locale;
+  const QString time = locale.toString(request.created.toLocalTime().time(), standardTimeFormat(locale));
   auto* when = new QLabel(tr("Requested %1").arg(time));
   when->setObjectName(QStringLiteral("requestTime"));
   when->setFont(captionFont(when->font()));

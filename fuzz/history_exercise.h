@@ -5,6 +5,8 @@
 // defined behaviour. Test-only code.
 #pragma once
 
+#include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -38,6 +40,14 @@ inline void exerciseHistory(RateHistory history) {
   }
 
   history.apply({600, 86'400, 2'592'000});
+  // Whatever was stored, the shape is now one that samples cannot grow
+  // without bound: three tiers of finite granularity, increasing, with
+  // only the first allowed to be 0.
+  if (history.tiers.size() != 3) __builtin_trap();
+  for (std::size_t i = 0; i < 3; ++i) {
+    const double g = history.tiers[i].granularity;
+    if (!std::isfinite(g) || g < 0 || (i > 0 && !(g > history.tiers[i - 1].granularity))) __builtin_trap();
+  }
   history.add({Date{newest + 30}, 30, 1000, 2000});
   history.add({Date{newest + 90}, 30, std::numeric_limits<std::uint64_t>::max(), 1});
   history.prune(Date{newest + 120});

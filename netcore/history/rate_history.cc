@@ -1,6 +1,7 @@
 #include "netcore/history/rate_history.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -13,10 +14,48 @@ RateHistory::RateHistory(const Retention& retention)
             Tier{kMinuteGranularity, retention.minute, {}},
             Tier{kHourGranularity, retention.hour, {}}} {}
 
+namespace {
+
+bool isFiniteNonNegative(double value) { return std::isfinite(value) && value >= 0; }
+
+// Whether a tier of granularity `g` could have made `bucket`: a finite
+// start that, above the raw tier, is an interval edge computed the way
+// HistoryTier::add computes it.
+bool fitsGranularity(const HistoryBucket& bucket, double g) {
+  if (!std::isfinite(bucket.start)) return false;
+  return g == 0 || g * std::floor(bucket.start / g) == bucket.start;
+}
+
+}  // namespace
+
 void RateHistory::apply(const Retention& retention) {
   if (tiers.size() != 3) {
     *this = RateHistory(retention);
     return;
+  }
+  // A stored shape is kept unless nothing could have made it: with a NaN,
+  // infinite or negative granularity or retention, or a summing tier of
+  // granularity 0, every sample would open a bucket that prune() never
+  // drops (or that is kept as long as a coarse one).
+  const RateHistory own(retention);
+  std::array<bool, 3> rebuild{};
+  for (std::size_t i = 0; i < 3; ++i) {
+    const Tier& tier = tiers[i];
+    rebuild[i] = !isFiniteNonNegative(tier.granularity) || !isFiniteNonNegative(tier.retention) ||
+                 (i > 0 && tier.granularity == 0);
+  }
+  // Queries hand over from finer to coarser tiers, so granularities must
+  // increase. Which tier is out of place cannot be told, so when they do
+  // not, every tier not already at this history's granularity takes it.
+  const auto granularity = [&](std::size_t i) { return rebuild[i] ? own.tiers[i].granularity : tiers[i].granularity; };
+  if (!(granularity(0) < granularity(1) && granularity(1) < granularity(2))) {
+    for (std::size_t i = 0; i < 3; ++i) rebuild[i] = rebuild[i] || tiers[i].granularity != own.tiers[i].granularity;
+  }
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (!rebuild[i]) continue;
+    Tier& tier = tiers[i];
+    tier.granularity = own.tiers[i].granularity;
+    std::erase_if(tier.buckets, [&](const Bucket& b) { return !fitsGranularity(b, tier.granularity); });
   }
   tiers[0].retention = retention.raw;
   tiers[1].retention = retention.minute;

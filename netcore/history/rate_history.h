@@ -11,7 +11,7 @@
 // A plain value with no internal synchronisation: one owner mutates it at a
 // time. A history made here has exactly three tiers; a decoded one
 // (history_coding.h) has whatever tiers were stored until apply() restores
-// the shape. The default value has no tiers.
+// the shape (see there for what it keeps). The default value has no tiers.
 #pragma once
 
 #include <compare>
@@ -52,6 +52,14 @@ struct RateHistory {
   // With exactly three tiers, sets their retentions and keeps every bucket;
   // with any other number, starts over with three empty tiers. Does not
   // prune: the new retention takes effect at the next prune().
+  //
+  // Stored granularities are kept unless no history could have made them:
+  // a tier whose granularity or retention is NaN, infinite or negative, or
+  // a minute or hour tier of granularity 0, takes this history's own
+  // granularity (0, 60, 3600) and keeps only the buckets that fit it (a
+  // finite start, on one of its interval edges); when the granularities do
+  // not increase from tier to tier, every tier not already at its own
+  // granularity is rebuilt that way.
   void apply(const Retention& retention);
 
   // Files the sample into every tier, in tier order. A sample whose

@@ -3,8 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <string>
 #include <vector>
 
 namespace bcn {
@@ -65,6 +68,97 @@ TEST(RateHistoryShapeTest, ApplyKeepsBucketsOfThreeTiersAndResetsOtherShapes) {
   RateHistory none;
   none.apply(kRetention);
   EXPECT_EQ(none, RateHistory(kRetention));
+}
+
+TEST(RateHistoryShapeTest, ApplyKeepsEveryStoredShapeThatCouldHaveBeenMade) {
+  // Coarser or finer than this history's own, even a summing first tier:
+  // all of it loads as stored.
+  for (const std::array<double, 3>& g : {std::array<double, 3>{0, 120, 7200}, {10, 60, 3600}, {0, 1, 1e9}}) {
+    RateHistory h;
+    for (double granularity : g) h.tiers.push_back({granularity, 5, {}});
+    for (auto& tier : h.tiers) tier.add(sample(14'400.5, 2, 10));
+    RateHistory expected = h;
+    for (std::size_t i = 0; i < 3; ++i) expected.tiers[i].retention = std::array{1.0, 2.0, 3.0}[i];
+    h.apply({1, 2, 3});
+    EXPECT_EQ(h, expected) << g[0] << " " << g[1] << " " << g[2];
+  }
+}
+
+TEST(RateHistoryShapeTest, ApplyRebuildsATierNoHistoryCouldHaveMade) {
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  struct Case {
+    std::array<double, 3> granularity;
+    std::array<double, 3> retention;
+    std::array<bool, 3> rebuilt;
+  };
+  const Case cases[] = {
+      {{0, kNaN, 3600}, {600, 600, 600}, {false, true, false}},
+      {{0, 60, kInf}, {600, 600, 600}, {false, false, true}},
+      {{-1, 60, 3600}, {600, 600, 600}, {true, false, false}},
+      {{0, 0, 3600}, {600, 600, 600}, {false, true, false}},  // a minute tier that would keep samples
+      {{0, 60, 0}, {600, 600, 600}, {false, false, true}},
+      {{0, 60, 3600}, {600, kNaN, 600}, {false, true, false}},
+      {{0, 60, 3600}, {-kInf, 600, 600}, {true, false, false}},
+      // Out of order: the tiers not at their own granularity are rebuilt.
+      {{0, 3600, 60}, {600, 600, 600}, {false, true, true}},
+      {{0, 60, 60}, {600, 600, 600}, {false, false, true}},
+      {{7200, 60, 3600}, {600, 600, 600}, {true, false, false}},
+      // A rebuilt tier must also fit between its neighbours.
+      {{120, kNaN, 3600}, {600, 600, 600}, {true, true, false}},
+  };
+  const std::array<double, 3> own{0, 60, 3600};
+  for (const Case& c : cases) {
+    RateHistory h;
+    for (std::size_t i = 0; i < 3; ++i) {
+      HistoryTier tier{c.granularity[i], c.retention[i], {}};
+      // One bucket on an interval edge of every own granularity, one on
+      // none of them, one that fits no tier at all.
+      tier.buckets.push_back(HistoryBucket::ofSample(7200, sample(7200, 1, 1)));
+      tier.buckets.push_back(HistoryBucket::ofSample(7201.5, sample(7201.5, 1, 2)));
+      tier.buckets.push_back(HistoryBucket::ofSample(kNaN, sample(7202, 1, 3)));
+      h.tiers.push_back(tier);
+    }
+    const RateHistory stored = h;
+    h.apply(kRetention);
+    const std::string what = ::testing::PrintToString(c.granularity) + ::testing::PrintToString(c.retention);
+    ASSERT_EQ(h.tiers.size(), 3u) << what;
+    EXPECT_EQ(h.tiers[0].retention, kRetention.raw) << what;
+    EXPECT_EQ(h.tiers[1].retention, kRetention.minute) << what;
+    EXPECT_EQ(h.tiers[2].retention, kRetention.hour) << what;
+    for (std::size_t i = 0; i < 3; ++i) {
+      const HistoryTier& tier = h.tiers[i];
+      if (!c.rebuilt[i]) {
+        // Bit for bit, the NaN start included.
+        const auto& before = stored.tiers[i].buckets;
+        ASSERT_EQ(tier.buckets.size(), before.size()) << what << " tier " << i;
+        for (std::size_t b = 0; b < before.size(); ++b) {
+          EXPECT_EQ(std::memcmp(&tier.buckets[b], &before[b], sizeof(HistoryBucket)), 0) << what << " tier " << i;
+        }
+        EXPECT_EQ(tier.granularity, c.granularity[i]) << what << " tier " << i;
+        continue;
+      }
+      EXPECT_EQ(tier.granularity, own[i]) << what << " tier " << i;
+      // The raw tier keeps every finite start; the others only their edges.
+      const std::vector<double> kept = i == 0 ? std::vector<double>{7200, 7201.5} : std::vector<double>{7200};
+      EXPECT_EQ(starts(tier), kept) << what << " tier " << i;
+    }
+  }
+}
+
+TEST(RateHistoryShapeTest, AMinuteTierStoredWithoutGranularitySumsMinutesAgain) {
+  RateHistory h(kRetention);
+  h.tiers[1].granularity = 0;
+  h.add(sample(125, 1, 10));
+  h.add(sample(126, 1, 10));
+  ASSERT_EQ(h.tiers[1].buckets.size(), 2u);  // what such a file holds: one bucket per sample
+  h.apply(kRetention);
+  EXPECT_EQ(h.tiers[1].granularity, 60);
+  EXPECT_THAT(h.tiers[1].buckets, IsEmpty());  // neither starts on a minute
+  h.add(sample(150, 1, 10));
+  h.add(sample(170, 1, 10));
+  ASSERT_THAT(starts(h.tiers[1]), ElementsAre(120));
+  EXPECT_EQ(h.tiers[1].buckets[0].bytesIn, 20u);
 }
 
 TEST(RateHistoryAddTest, SampleGoesIntoEveryTierByItsEndInstant) {

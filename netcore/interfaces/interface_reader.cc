@@ -122,6 +122,26 @@ std::vector<InterfaceSnapshot> InterfaceReader::snapshot() const {
   return ordered;
 }
 
+std::map<std::string, LinkIdentity> InterfaceReader::linkIdentities(
+    std::span<const InterfaceSnapshot> snapshots) const {
+  std::map<std::string, LinkIdentity> identities;
+  const std::unique_ptr<bcn_kernel_view_t, ViewDeleter> view(bcn_kernel_view_open(sock4_));
+  for (const InterfaceSnapshot& snapshot : snapshots) {
+    bcn_link_identity_t raw{};
+    if (!bcn_get_link_identity(view.get(), snapshot.name.c_str(), &raw)) continue;
+    LinkIdentity identity;
+    identity.kind = decodeCString(std::span<const char>(raw.kind, sizeof raw.kind));
+    identity.hardwareBacked = raw.hardware_backed;
+    if (raw.permanent_address_length > 0) {
+      const std::uint8_t* bytes = raw.permanent_address;
+      const std::uint8_t type = snapshot.linkAddress ? snapshot.linkAddress->type : snapshot.ifType;
+      identity.permanentAddress = LinkAddress{{bytes, bytes + raw.permanent_address_length}, type};
+    }
+    identities.emplace(snapshot.name, std::move(identity));
+  }
+  return identities;
+}
+
 void InterfaceReader::readIoctls(InterfaceSnapshot& snapshot, bcn_kernel_view_t* view) const {
   const char* name = snapshot.name.c_str();
   snapshot.media = media(snapshot.name, view);

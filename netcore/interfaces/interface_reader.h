@@ -17,9 +17,13 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <span>
+#include <string>
 #include <vector>
 
 #include "netcore/interfaces/interface_snapshot.h"
+#include "netcore/interfaces/link_identity.h"
 
 struct ifaddrs;
 typedef struct bcn_kernel_view bcn_kernel_view_t;
@@ -38,6 +42,10 @@ class InterfaceReader {
   // Interfaces in the order their names first appear in the kernel's
   // address list; each name exactly once.
   std::vector<InterfaceSnapshot> snapshot() const;
+
+  // The identity of each of `snapshots` still present by its name, from
+  // one rtnetlink dump taken now; names gone since are left out.
+  std::map<std::string, LinkIdentity> linkIdentities(std::span<const InterfaceSnapshot> snapshots) const;
 
   int sock4() const { return sock4_; }
   int sock6() const { return sock6_; }

@@ -64,8 +64,11 @@ TEST(HttpExchange, SendsTheExactRequestAndReturnsTheBody) {
   for (const auto& [rest, target] : cases) {
     const auto body = getBlocking("http://127.0.0.1:" + port + rest, IPVersion::v4);
     EXPECT_EQ(errorText(body), "no error, body 192.0.2.1\n") << rest;
-    EXPECT_EQ(recorder.last(), "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1" + tail) << rest;
+    // Not port 80, so the server is told which port it was asked on.
+    EXPECT_EQ(recorder.last(), "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + port + tail) << rest;
   }
+  // The scheme is read in any letter case.
+  EXPECT_EQ(errorText(getBlocking("HTTP://127.0.0.1:" + port + "/ip", IPVersion::v4)), "no error, body 192.0.2.1\n");
 }
 
 TEST(HttpExchange, ReadsUntilTheServerClosesAndUndoesChunking) {
@@ -87,6 +90,10 @@ TEST(HttpExchange, ReportsHTTPAndParsingFailures) {
   const auto busy = getBlocking(v4URL(unavailable), IPVersion::v4);
   ASSERT_FALSE(busy.has_value());
   EXPECT_EQ(busy.error(), FetchError(PublicIPError::http(503)));
+
+  LocalHttpServer outOfRange({AF_INET},
+                             LocalHttpServer::answer(LocalHttpServer::response("HTTP/1.1 3000000000 Odd", "")));
+  EXPECT_EQ(errorText(getBlocking(v4URL(outOfRange), IPVersion::v4)), "The server answered HTTP 3000000000");
 
   LocalHttpServer headOnly({AF_INET}, LocalHttpServer::answer("HTTP/1.1 200 OK\r\n"));
   EXPECT_EQ(getBlocking(v4URL(headOnly), IPVersion::v4).error(), FetchError(PublicIPError::malformed()));

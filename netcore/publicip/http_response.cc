@@ -38,8 +38,9 @@ std::optional<std::int64_t> parseInteger(std::string_view text, int base) {
 }
 
 // The status of the first line: its second space-separated piece as a
-// decimal number, else 0. The protocol version is not checked.
-int statusOf(std::string_view statusLine) {
+// decimal number, else 0 (also for one that does not fit 64 bits). The
+// protocol version is not checked.
+std::int64_t statusOf(std::string_view statusLine) {
   std::size_t piece = 0;
   std::size_t pos = 0;
   while (pos < statusLine.size()) {
@@ -49,9 +50,7 @@ int statusOf(std::string_view statusLine) {
     }
     const std::size_t end = std::min(statusLine.find(' ', pos), statusLine.size());
     if (piece == 1) {
-      const auto status = parseInteger(statusLine.substr(pos, end - pos), 10);
-      if (!status || *status < INT32_MIN || *status > INT32_MAX) return 0;
-      return static_cast<int>(*status);
+      return parseInteger(statusLine.substr(pos, end - pos), 10).value_or(0);
     }
     ++piece;
     pos = end;
@@ -79,7 +78,7 @@ std::expected<Bytes, PublicIPError> parseHTTP(ByteSpan response) {
   const ByteSpan body = response.subspan(*separator + kBlankLine.size());
 
   const std::string_view statusLine = head.substr(0, head.find(kCRLF));
-  const int status = statusOf(statusLine);
+  const std::int64_t status = statusOf(statusLine);
   if (status < 200 || status > 299) return std::unexpected(PublicIPError::http(status));
 
   bool chunked = false;

@@ -20,8 +20,9 @@ using Bytes = std::vector<std::uint8_t>;
 
 // The body of `response` (status line, headers, CR LF CR LF, body).
 // - no CR LF CR LF anywhere: malformed;
-// - the first line's second space-separated piece is the status; a missing
-//   or non-decimal piece counts as status 0; outside 200-299: http(status);
+// - the first line's second space-separated piece is the status, a signed
+//   64-bit decimal; a missing or non-decimal piece, or one outside 64 bits,
+//   counts as status 0; outside 200-299: http(status);
 // - a line starting with "transfer-encoding:" (any letter case) that
 //   mentions "chunked" anywhere makes the body chunked: see dechunk().
 std::expected<Bytes, PublicIPError> parseHTTP(std::span<const std::uint8_t> response);

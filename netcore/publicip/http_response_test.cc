@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <random>
 #include <string_view>
 
@@ -46,18 +47,25 @@ TEST(ParseHTTP, StatusOutside2xxIsAnHTTPError) {
   EXPECT_EQ(parseHTTP(bytes("HTTP/1.1 300 x\r\n\r\n")).error(), PublicIPError::http(300));
   EXPECT_EQ(parseHTTP(bytes("HTTP/1.1 503 Unavailable\r\n\r\n")).error(), PublicIPError::http(503));
   EXPECT_EQ(parseHTTP(bytes("HTTP/1.1 -200 x\r\n\r\n")).error(), PublicIPError::http(-200));
+  // Any status that fits 64 bits is reported as sent.
+  EXPECT_EQ(parseHTTP(bytes("HTTP/1.1 3000000000 x\r\n\r\n")).error(), PublicIPError::http(3'000'000'000));
+  EXPECT_EQ(parseHTTP(bytes("HTTP/1.1 9223372036854775807 x\r\n\r\n")).error(), PublicIPError::http(INT64_MAX));
+  EXPECT_EQ(parseHTTP(bytes("HTTP/1.1 -9223372036854775808 x\r\n\r\n")).error(), PublicIPError::http(INT64_MIN));
+  EXPECT_EQ(PublicIPError::http(3'000'000'000).description(), "The server answered HTTP 3000000000");
 }
 
 TEST(ParseHTTP, UnreadableStatusLineIsStatusZero) {
   for (std::string_view response : {
-           std::string_view("HTTP/1.1\r\n\r\nbody"),          // no second piece
-           std::string_view("HTTP/1.1 OK 200\r\n\r\n"),       // not a number
+           std::string_view("HTTP/1.1\r\n\r\nbody"),     // no second piece
+           std::string_view("HTTP/1.1 OK 200\r\n\r\n"),  // not a number
            std::string_view("HTTP/1.1 2OO OK\r\n\r\n"),
            std::string_view("HTTP/1.1 200.0 OK\r\n\r\n"),
            std::string_view("HTTP/1.1 0x200 OK\r\n\r\n"),
            std::string_view("HTTP/1.1 99999999999999999999 OK\r\n\r\n"),
-           std::string_view("\r\n\r\n"),                      // no head at all
-           std::string_view("HTTP/1.1\t200\tOK\r\n\r\n"),     // only spaces separate
+           std::string_view("HTTP/1.1 9223372036854775808 OK\r\n\r\n"),  // one past 64 bits
+           std::string_view("HTTP/1.1 -9223372036854775809 OK\r\n\r\n"),
+           std::string_view("\r\n\r\n"),                   // no head at all
+           std::string_view("HTTP/1.1\t200\tOK\r\n\r\n"),  // only spaces separate
            std::string_view("HTTP/1.1 20\xC3\xA9 OK\r\n\r\n"),
        }) {
     const auto body = parseHTTP(bytes(response));

@@ -7,6 +7,15 @@
 namespace bcn {
 namespace {
 
+// Schemes are ASCII and compared without regard to letter case.
+std::string asciiLowercase(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
 std::string_view rangeText(const UriTextRangeA& range) {
   if (range.first == nullptr) return {};
   return {range.first, static_cast<std::size_t>(range.afterLast - range.first)};
@@ -59,13 +68,14 @@ std::expected<LookupRequest, PublicIPError> makeLookupRequest(std::string_view u
   request.ipLiteral = bracketed || uri.hostData.ip4 != nullptr;
   request.hostHeader = bracketed ? "[" + request.host + "]" : request.host;
 
-  const std::string_view scheme = rangeText(uri.scheme);
+  const std::string scheme = asciiLowercase(rangeText(uri.scheme));
   if (uri.scheme.first == nullptr || (scheme != "http" && scheme != "https")) {
     return std::unexpected(PublicIPError::badURL());
   }
   request.tls = scheme == "https";
 
-  request.port = request.tls ? 443 : 80;
+  const std::uint16_t defaultPort = request.tls ? 443 : 80;
+  request.port = defaultPort;
   const std::string_view port = rangeText(uri.portText);
   if (!port.empty()) {  // "host:" with nothing after the colon means the default
     unsigned value = 0;
@@ -75,6 +85,9 @@ std::expected<LookupRequest, PublicIPError> makeLookupRequest(std::string_view u
     }
     request.port = static_cast<std::uint16_t>(value);
   }
+  // A virtual host or proxy on another port routes on the port as well, so
+  // it is named whenever it is not the scheme's own.
+  if (request.port != defaultPort) request.hostHeader += ":" + std::to_string(request.port);
 
   for (const UriPathSegmentA* segment = uri.pathHead; segment != nullptr; segment = segment->next) {
     request.target += '/';

@@ -21,5 +21,5 @@ std::string PublicIPError::description() const {
 }  // namespace bcn
 
 std::size_t std::hash<bcn::PublicIPError>::operator()(const bcn::PublicIPError& e) const noexcept {
-  return std::hash<int>{}(static_cast<int>(e.kind)) * 31 + std::hash<int>{}(e.status);
+  return std::hash<int>{}(static_cast<int>(e.kind)) * 31 + std::hash<std::int64_t>{}(e.status);
 }

@@ -8,6 +8,7 @@
 
 #include <compare>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace bcn {
@@ -21,9 +22,9 @@ struct PublicIPError {
   };
 
   Kind kind = Kind::malformed;
-  int status = 0;  // meaningful for Kind::http only; 0 otherwise
+  std::int64_t status = 0;  // meaningful for Kind::http only; 0 otherwise
 
-  static PublicIPError http(int status) { return {Kind::http, status}; }
+  static PublicIPError http(std::int64_t status) { return {Kind::http, status}; }
   static PublicIPError badURL() { return {Kind::badURL, 0}; }
   static PublicIPError malformed() { return {Kind::malformed, 0}; }
   static PublicIPError noAddress() { return {Kind::noAddress, 0}; }

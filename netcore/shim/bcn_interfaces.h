@@ -77,6 +77,24 @@ bool bcn_media_status_active(std::int32_t status);
 // truncated to `size`; does nothing when size is 0.
 void bcn_media_word_string(std::int32_t word, char* buffer, std::size_t size);
 
+// What makes a link the one it is, as opposed to how it is set up now.
+struct bcn_link_identity_t {
+  // The kind of virtual link the kernel made (IFLA_INFO_KIND: "bridge",
+  // "bond", "vlan", "veth", "tun" ...), zero-terminated; empty for hardware
+  // ports and loopback, truncated to the buffer.
+  char kind[32];
+  // A bus device backs the link (a physical port, also a USB or virtio one).
+  bool hardware_backed;
+  // The address the driver read from the device (ethtool's permanent
+  // address). Linux reports it since 5.6 and only when it is non-zero, so
+  // virtual links and a device without one have length 0.
+  std::uint8_t permanent_address[32];
+  std::size_t permanent_address_length;
+};
+
+// The identity of the link `name`. Fails when the view has no such link.
+bool bcn_get_link_identity(bcn_kernel_view_t* view, const char* name, bcn_link_identity_t* out);
+
 // MTU through SIOCGIFMTU.
 bool bcn_get_mtu(int socket, const char* name, std::uint32_t* out);
 

@@ -72,6 +72,22 @@ bool bcn_get_media(bcn_kernel_view_t* view, const char* name, bcn_media_t* out) 
   return true;
 }
 
+bool bcn_get_link_identity(bcn_kernel_view_t* view, const char* name, bcn_link_identity_t* out) {
+  if (view == nullptr || out == nullptr || name == nullptr) return false;
+  const bcn::shim::LinkRecord* link = view->link(name);
+  if (link == nullptr) return false;
+  bcn_link_identity_t identity{};
+  std::strncpy(identity.kind, link->kind.c_str(), sizeof identity.kind - 1);
+  identity.hardware_backed = link->hasParentDevice;
+  static_assert(sizeof identity.permanent_address >= bcn::shim::kMaxPermanentAddress);
+  const std::vector<std::uint8_t>& permanent = link->permanentAddress;
+  identity.permanent_address_length = permanent.size();
+  // Most links have none, and memcpy from an empty vector's null data is undefined.
+  if (!permanent.empty()) std::memcpy(identity.permanent_address, permanent.data(), permanent.size());
+  *out = identity;
+  return true;
+}
+
 bool bcn_get_mtu(int socket, const char* name, std::uint32_t* out) {
   if (socket < 0 || name == nullptr || out == nullptr) return false;
   ifreq ifr;

@@ -75,6 +75,11 @@ void decodeLinkAttribute(std::uint16_t type, Bytes payload, LinkRecord& link) {
     case IFLA_PARENT_DEV_NAME:
       link.hasParentDevice = true;
       break;
+    case IFLA_PERM_ADDRESS:
+      if (!payload.empty() && payload.size() <= kMaxPermanentAddress) {
+        link.permanentAddress.assign(payload.begin(), payload.end());
+      }
+      break;
     case IFLA_LINKINFO:
       forEachAttribute(payload, [&](std::uint16_t t, Bytes p) {
         if (t == IFLA_INFO_KIND) link.kind = decodeCString(p);

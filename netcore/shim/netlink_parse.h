@@ -44,8 +44,15 @@ struct LinkRecord {
   std::optional<LinkStats> stats;
   std::string kind;                // IFLA_INFO_KIND ("veth", "bridge", "tun" ...); empty for hardware
   bool hasParentDevice = false;    // a bus device backs it (IFLA_PARENT_DEV_NAME)
+  // The address the driver read from the device (IFLA_PERM_ADDRESS, since
+  // Linux 5.6, sent only when non-zero); empty when absent or longer than
+  // kMaxPermanentAddress.
+  std::vector<std::uint8_t> permanentAddress;
   std::optional<Inet6Settings> inet6;
 };
+
+// MAX_ADDR_LEN of the kernel: no device address is longer.
+inline constexpr std::size_t kMaxPermanentAddress = 32;
 
 struct Inet6AddressRecord {
   std::uint32_t index = 0;

@@ -110,6 +110,7 @@ Bytes fullLink(std::uint32_t sequence) {
       attribute(IFLA_STATS64, stats64(1'000'000'000'000ULL, 42)),
       attribute(IFLA_LINKINFO, attribute(IFLA_INFO_KIND, text("veth"))),
       attribute(IFLA_PARENT_DEV_NAME, text("0000:00:03.0")),
+      attribute(IFLA_PERM_ADDRESS, Bytes{0x00, 0x1c, 0x42, 0xab, 0xcd, 0xef}),
       attribute(IFLA_AF_SPEC, concat({attribute(AF_INET, Bytes(8, 0)),
                                        attribute(AF_INET6, attribute(IFLA_INET6_CONF, inet6Conf()))})),
   });
@@ -136,6 +137,7 @@ TEST(LinkDump, DecodesEveryAttributeTheInventoryUses) {
   EXPECT_EQ(l.stats->collisions, 8u);
   EXPECT_EQ(l.kind, "veth");
   EXPECT_TRUE(l.hasParentDevice);
+  EXPECT_EQ(l.permanentAddress, (Bytes{0x00, 0x1c, 0x42, 0xab, 0xcd, 0xef}));
   ASSERT_TRUE(l.inet6.has_value());
   EXPECT_EQ(l.inet6->forwarding, 1);
   EXPECT_EQ(l.inet6->acceptRa, 2);
@@ -165,6 +167,7 @@ TEST(LinkDump, MissingOrShortAttributesLeaveFieldsAbsent) {
       attribute(IFLA_MTU, Bytes{1, 2}),             // too short for a u32
       attribute(IFLA_STATS64, Bytes(40, 0xFF)),     // shorter than the counters we read
       attribute(IFLA_AF_SPEC, attribute(AF_INET6, attribute(IFLA_INET6_FLAGS, valueOf(0u)))),
+      attribute(IFLA_PERM_ADDRESS, Bytes(33, 0x02)),  // longer than any device address
   });
   std::vector<bcn::shim::LinkRecord> links;
   bcn::shim::parseLinkDump(message(RTM_NEWLINK, 1, linkBody(3, ARPHRD_NONE, 0, attrs)), 1, links);
@@ -174,6 +177,7 @@ TEST(LinkDump, MissingOrShortAttributesLeaveFieldsAbsent) {
   EXPECT_FALSE(links[0].stats.has_value());
   EXPECT_FALSE(links[0].inet6.has_value());  // IPv6 state without its configuration
   EXPECT_FALSE(links[0].hasParentDevice);
+  EXPECT_TRUE(links[0].permanentAddress.empty());
 }
 
 TEST(LinkDump, ShortInet6ConfReadsOnlyTheValuesPresent) {

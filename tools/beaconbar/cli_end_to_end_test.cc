@@ -370,17 +370,20 @@ TEST_F(CliEndToEndTest, PublicAddressFromAJsonAnswer) {
 
 TEST_F(CliEndToEndTest, PinsResolveAgainstTheLiveInterfaces) {
   TempDir dir;
-  bcn::testing::writeText(dir / "pins.json", R"([
-    {"key": "00:16:3e:12:34:56", "name": "eth7", "permanentAddress": true},
-    {"key": "aa:bb:cc:dd:ee:ff", "name": "lo"},
-    {"key": "11:22:33:44:55:66", "name": "wlan0", "permanentAddress": true}
-  ])");
+  // A veth's address is whatever it was given, so its key is its kind and
+  // name (the pin was saved before a rename of the live link to link_ would
+  // show in its name; the key has it).
+  const json saved = json::array({{{"key", "veth:" + link_}, {"name", "eth7"}},
+                                  {{"key", "aa:bb:cc:dd:ee:ff"}, {"name", "lo"}},
+                                  {{"key", "11:22:33:44:55:66"}, {"name", "wlan0"}, {"permanentAddress", true}}});
+  bcn::testing::writeText(dir / "pins.json", saved.dump());
   auto result = run({"pins", "resolve", (dir / "pins.json").string(), "--json"});
   ASSERT_EQ(result.exitCode, 0) << result.standardError;
   const auto pins = json::parse(result.standardOutput)["pins"];
   ASSERT_EQ(pins.size(), 3u);
   EXPECT_EQ(pins[0]["live"]["name"], link_);
-  EXPECT_EQ(pins[0]["live"]["permanentAddress"], true);
+  EXPECT_EQ(pins[0]["live"]["address"], "00:16:3e:12:34:56");
+  EXPECT_EQ(pins[0]["live"]["permanentAddress"], false);
   EXPECT_EQ(pins[1]["live"]["name"], "lo");
   EXPECT_TRUE(pins[2]["live"].is_null());
 
@@ -391,6 +394,52 @@ TEST_F(CliEndToEndTest, PinsResolveAgainstTheLiveInterfaces) {
   auto missing = run({"pins", "resolve", (dir / "none.json").string()});
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_TRUE(isOneErrorLine(missing.standardError));
+}
+
+TEST_F(CliEndToEndTest, PinsTellABridgeFromThePortWhoseAddressItShares) {
+  const std::string bridge = "bbb" + std::to_string(getpid());
+  ASSERT_TRUE(tool_->ip("link add " + bridge + " type bridge"));
+  ASSERT_TRUE(tool_->ip("link set " + link_ + " master " + bridge));
+  ASSERT_TRUE(tool_->ip("link set " + bridge + " address 00:16:3e:12:34:56 up"));
+  TempDir dir;
+  // The bridge first: in kernel order the port comes before it, so a key
+  // both share would hand the bridge's pin to the port.
+  const json saved = json::array({{{"key", "bridge:" + bridge}, {"name", bridge}, {"title", "Bridge"}},
+                                  {{"key", "veth:" + link_}, {"name", link_}, {"title", "Port"}}});
+  bcn::testing::writeText(dir / "pins.json", saved.dump());
+  const auto resolve = [&] {
+    auto result = run({"pins", "resolve", (dir / "pins.json").string(), "--json"});
+    EXPECT_EQ(result.exitCode, 0) << result.standardError;
+    return json::parse(result.standardOutput)["pins"];
+  };
+  const auto check = [&](const json& pins, const std::string& when) {
+    ASSERT_EQ(pins.size(), 2u) << when;
+    ASSERT_FALSE(pins[0]["live"].is_null()) << when;
+    ASSERT_FALSE(pins[1]["live"].is_null()) << when;
+    EXPECT_EQ(pins[0]["live"]["name"], bridge) << when;
+    EXPECT_EQ(pins[1]["live"]["name"], link_) << when;
+    // They do share the address; only the keys tell them apart.
+    EXPECT_EQ(pins[0]["live"]["address"], "00:16:3e:12:34:56") << when;
+    EXPECT_EQ(pins[1]["live"]["address"], "00:16:3e:12:34:56") << when;
+    EXPECT_EQ(pins[0]["live"]["key"], pins[0]["pin"]["key"]) << when;
+    EXPECT_EQ(pins[1]["live"]["key"], pins[1]["pin"]["key"]) << when;
+  };
+  check(resolve(), "as set up");
+  // Taken down and up again, and with the port's address changed, each key
+  // still finds its own link.
+  ASSERT_TRUE(tool_->ip("link set " + bridge + " down"));
+  ASSERT_TRUE(tool_->ip("link set " + link_ + " address 00:16:3e:65:43:21"));
+  ASSERT_TRUE(tool_->ip("link set " + bridge + " up"));
+  auto later = resolve();
+  ASSERT_EQ(later.size(), 2u);
+  EXPECT_EQ(later[1]["live"]["address"], "00:16:3e:65:43:21");
+  later[1]["live"]["address"] = "00:16:3e:12:34:56";
+  check(later, "after a re-plug");
+
+  auto text = run({"pins", "resolve", (dir / "pins.json").string()});
+  ASSERT_EQ(text.exitCode, 0) << text.standardError;
+  EXPECT_NE(text.standardOutput.find("Bridge  bridge:" + bridge), std::string::npos) << text.standardOutput;
+  EXPECT_NE(text.standardOutput.find("Port    veth:" + link_), std::string::npos) << text.standardOutput;
 }
 
 TEST_F(CliEndToEndTest, UsageErrorsAreOneLine) {

@@ -61,8 +61,13 @@ int runPinsResolve(const PinsResolveOptions& options) {
   auto pins = parsePins(*bytes);
   if (!pins) return fail(options.file + ": " + pins.error());
   InterfaceReader reader;
+  const auto snapshots = reader.snapshot();
+  const auto identities = reader.linkIdentities(snapshots);
   std::vector<InterfaceFingerprint> live;
-  for (const InterfaceSnapshot& s : reader.snapshot()) live.push_back(fingerprintOf(s));
+  for (const InterfaceSnapshot& s : snapshots) {
+    const auto identity = identities.find(s.name);
+    live.push_back(fingerprintOf(s, identity == identities.end() ? nullptr : &identity->second));
+  }
   const auto resolutions = resolvePins(*pins, live);
   if (options.json) {
     printJson(pinResolutionsJson(resolutions));

@@ -23,15 +23,20 @@ bool isGloballyUnique(const LinkAddress& address) {
   return !isAllZero(address.bytes);
 }
 
-InterfaceFingerprint fingerprintOf(const InterfaceSnapshot& snapshot) {
+InterfaceFingerprint fingerprintOf(const InterfaceSnapshot& snapshot, const LinkIdentity* identity) {
   InterfaceFingerprint fingerprint;
   fingerprint.key = snapshot.name;
   fingerprint.name = snapshot.name;
   const auto& link = snapshot.linkAddress;
-  if (link && !isAllZero(link->bytes)) {
-    fingerprint.key = link->description();
-    fingerprint.address = link->description();
-    fingerprint.permanentAddress = isGloballyUnique(*link);
+  if (link && !isAllZero(link->bytes)) fingerprint.address = link->description();
+  if (identity == nullptr) return fingerprint;
+  const bool physical = identity->kind.empty() || identity->hardwareBacked;
+  const auto& permanent = identity->permanentAddress;
+  if (physical && permanent && !isAllZero(permanent->bytes)) {
+    fingerprint.key = permanent->description();
+    fingerprint.permanentAddress = isGloballyUnique(*permanent);
+  } else if (!identity->kind.empty()) {
+    fingerprint.key = identity->kind + ":" + snapshot.name;
   }
   return fingerprint;
 }

@@ -1,12 +1,22 @@
 // `beaconbar pins resolve`: the fingerprint of each live interface, the
 // saved pins file, and how each pin resolves.
 //
-// A live interface's fingerprint: the key is its hardware address when it
-// has a non-zero one, else its name; the hardware address is also the
-// `address`; the identity is permanent when that address is globally unique
-// (a unicast address whose universal/local bit is clear), since only such
-// an address survives renames and re-plugging. There is no title: titles
-// are the services' display names.
+// A live interface's fingerprint. Its key must stay with the interface and
+// differ between interfaces that share a hardware address (a bridge, bond
+// or VLAN routinely takes its port's), so it comes from the link's identity
+// rather than its current address:
+// - a physical port (no virtual kind, or backed by a bus device) that
+//   reports a permanent hardware address: that address, e.g.
+//   "00:1c:42:ab:cd:ef"; it survives renames, re-plugging and reboots, and
+//   the identity is permanent when the address is globally unique (a
+//   unicast address whose universal/local bit is clear);
+// - a virtual link: its kind and name, e.g. "bridge:br0", "veth:veth1"
+//   (interface names cannot hold ":"); it survives re-creation under the
+//   same name and reboots, not a rename;
+// - anything else (loopback, a port without a permanent address, a link
+//   the identity could not be read for): its name.
+// The current hardware address, when non-zero, is the `address`. There is
+// no title: titles are the services' display names.
 //
 // The pins file is a JSON array of fingerprint objects as
 // InterfaceFingerprint encodes them. Pure functions; thread-safe.
@@ -21,6 +31,7 @@
 #include <vector>
 
 #include "netcore/interfaces/interface_snapshot.h"
+#include "netcore/interfaces/link_identity.h"
 #include "netcore/sysconfig/interface_fingerprint.h"
 
 namespace bcn::cli {
@@ -31,7 +42,8 @@ inline constexpr std::size_t kMaxPinsFileBytes = 1u << 20;
 // Unicast, universally administered and not all zero.
 bool isGloballyUnique(const LinkAddress& address);
 
-InterfaceFingerprint fingerprintOf(const InterfaceSnapshot& snapshot);
+// `identity` is the snapshot's link identity, null when unknown.
+InterfaceFingerprint fingerprintOf(const InterfaceSnapshot& snapshot, const LinkIdentity* identity);
 
 // The pins in `bytes`, in file order; the error names the first fault
 // ("not valid JSON ...", "pin 3: ...").

@@ -12,27 +12,74 @@ using testing::keysOf;
 
 std::vector<std::uint8_t> bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
-TEST(FingerprintTest, KeyIsTheHardwareAddressWhichIsPermanentWhenGloballyUnique) {
-  const auto en0 = fingerprintOf(testing::ethernet());
+LinkIdentity port(std::vector<std::uint8_t> permanent) { return {"", true, LinkAddress{std::move(permanent), 6}}; }
+
+LinkIdentity virtualLink(std::string kind) { return {std::move(kind), false, std::nullopt}; }
+
+InterfaceFingerprint keyed(const InterfaceSnapshot& snapshot, const LinkIdentity& identity) {
+  return fingerprintOf(snapshot, &identity);
+}
+
+TEST(FingerprintTest, APhysicalPortIsKeyedByItsPermanentAddress) {
+  const auto en0 = keyed(testing::ethernet(), port({0x00, 0x1c, 0x42, 0xab, 0xcd, 0xef}));
   EXPECT_EQ(en0.key, "00:1c:42:ab:cd:ef");
   EXPECT_EQ(en0.name, "en0");
   EXPECT_EQ(en0.address, "00:1c:42:ab:cd:ef");
   EXPECT_FALSE(en0.title);
   EXPECT_TRUE(en0.permanentAddress);
 
-  // 02:...: locally administered (a veth, a randomised Wi-Fi address).
-  const auto en5 = fingerprintOf(testing::downInterface());
-  EXPECT_EQ(en5.key, "02:11:22:33:44:55");
-  EXPECT_FALSE(en5.permanentAddress);
+  // Enslaved to a bond, the port carries the bond's address; its key stays.
+  InterfaceSnapshot slave = testing::ethernet();
+  slave.linkAddress = LinkAddress{{0x00, 0x16, 0x3e, 0x00, 0x00, 0x01}, 6};
+  const auto enslaved = keyed(slave, port({0x00, 0x1c, 0x42, 0xab, 0xcd, 0xef}));
+  EXPECT_EQ(enslaved.key, "00:1c:42:ab:cd:ef");
+  EXPECT_EQ(enslaved.address, "00:16:3e:00:00:01");
+  EXPECT_TRUE(enslaved.permanentAddress);
+
+  // A locally administered permanent address (a virtual machine's NIC) keys
+  // the port but is no firm identity.
+  const auto local = keyed(testing::ethernet(), port({0x52, 0x54, 0x00, 0x12, 0x34, 0x56}));
+  EXPECT_EQ(local.key, "52:54:00:12:34:56");
+  EXPECT_FALSE(local.permanentAddress);
 }
 
-TEST(FingerprintTest, WithoutAUsableHardwareAddressTheNameIsTheKey) {
+TEST(FingerprintTest, VirtualLinksSharingAnAddressGetDistinctKeys) {
+  InterfaceSnapshot bridge = testing::downInterface();  // 02:11:22:33:44:55
+  bridge.name = "br0";
+  InterfaceSnapshot member = testing::downInterface();
+  member.name = "veth0";
+  const auto br0 = keyed(bridge, virtualLink("bridge"));
+  const auto veth0 = keyed(member, virtualLink("veth"));
+  EXPECT_EQ(br0.key, "bridge:br0");
+  EXPECT_EQ(veth0.key, "veth:veth0");
+  EXPECT_EQ(br0.address, veth0.address);
+  EXPECT_FALSE(br0.permanentAddress);
+  EXPECT_FALSE(veth0.permanentAddress);
+  // The same link read again keys the same.
+  EXPECT_EQ(keyed(bridge, virtualLink("bridge")), br0);
+
+  // A permanent address reported for a virtual link (one that took it from
+  // the device it was made from) does not make it that device.
+  LinkIdentity vlan = virtualLink("vlan");
+  vlan.permanentAddress = LinkAddress{{0x00, 0x1c, 0x42, 0xab, 0xcd, 0xef}, 6};
+  EXPECT_EQ(keyed(member, vlan).key, "vlan:veth0");
+}
+
+TEST(FingerprintTest, WithoutAnIdentityOrPermanentAddressTheNameIsTheKey) {
   for (const InterfaceSnapshot& s : {testing::loopback(), testing::tunnel()}) {
-    const auto fingerprint = fingerprintOf(s);
+    const auto fingerprint = fingerprintOf(s, nullptr);
     EXPECT_EQ(fingerprint.key, s.name);
     EXPECT_FALSE(fingerprint.address);
     EXPECT_FALSE(fingerprint.permanentAddress);
   }
+  const LinkIdentity loopback{};
+  EXPECT_EQ(keyed(testing::loopback(), loopback).key, "lo");
+  // A port whose driver reports no permanent address, or an unreadable one.
+  const auto en0 = keyed(testing::ethernet(), port({}));
+  EXPECT_EQ(en0.key, "en0");
+  EXPECT_EQ(en0.address, "00:1c:42:ab:cd:ef");
+  EXPECT_FALSE(en0.permanentAddress);
+  EXPECT_EQ(fingerprintOf(testing::ethernet(), nullptr).key, "en0");
 }
 
 TEST(FingerprintTest, GlobalUniqueness) {
@@ -74,7 +121,9 @@ TEST(PinsFileTest, HostileInputGetsAnErrorNamingTheFault) {
 }
 
 TEST(PinResolutionTest, TableAndJson) {
-  std::vector<InterfaceFingerprint> live{fingerprintOf(testing::loopback()), fingerprintOf(testing::ethernet())};
+  const LinkIdentity en0{"", true, LinkAddress{{0x00, 0x1c, 0x42, 0xab, 0xcd, 0xef}, 6}};
+  std::vector<InterfaceFingerprint> live{fingerprintOf(testing::loopback(), nullptr),
+                                         fingerprintOf(testing::ethernet(), &en0)};
   live[1].name = "en7";  // the same adapter, renamed
   std::vector<InterfaceFingerprint> pins{
       {"00:1c:42:ab:cd:ef", "en0", std::nullopt, "00:1c:42:ab:cd:ef", true},

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <limits>
+
 #include "tools/beaconbar/history_file.h"
 #include "tools/beaconbar/testing/model_fixtures.h"
 
@@ -78,6 +81,47 @@ TEST(TrafficRecorderTest, LoadedHistoriesTakeTheRetentionAndArePruned) {
   EXPECT_EQ(en0.tiers[2].retention, kHistoryRetention.hour);
   // A history of another shape starts over in the tool's shape.
   EXPECT_EQ(recorder.histories().at("en1"), RateHistory(kHistoryRetention));
+}
+
+TEST(TrafficRecorderTest, ALongWatchOverAFileOfImpossibleTierShapesStaysBounded) {
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  // Each of these made every reading open a bucket that was never dropped.
+  for (const std::array<double, 3>& granularity : {std::array<double, 3>{0, kNaN, 3600},
+                                                   {0, 0, 3600},
+                                                   {0, 60, -3600},
+                                                   {0, 60, std::numeric_limits<double>::infinity()},
+                                                   {kNaN, 60, 3600}}) {
+    RateHistory stored(kHistoryRetention);
+    for (std::size_t i = 0; i < 3; ++i) stored.tiers[i].granularity = granularity[i];
+    stored.add(RateSample{Date{kStart - 1}, 1, 100, 0});
+    auto bytes = encodeHistoryFile({{"en0", stored}});
+    ASSERT_TRUE(bytes);
+    auto loaded = decodeHistoryFile(*bytes);
+    ASSERT_TRUE(loaded);
+
+    TrafficRecorder recorder(std::move(*loaded), kHistoryRetention, 5, Date{kStart});
+    // Three hours of readings a second apart, pruned as `watch` prunes.
+    constexpr int kReadings = 3 * 3600;
+    for (int i = 0; i <= kReadings; ++i) {
+      const Date now{kStart + i};
+      recorder.record({reading("en0", 1000 * static_cast<std::uint64_t>(i), 0)}, now);
+      recorder.prune(now);
+    }
+    const RateHistory& en0 = recorder.histories().at("en0");
+    const std::string what = ::testing::PrintToString(granularity);
+    ASSERT_EQ(en0.tiers.size(), 3u) << what;
+    // Ten minutes of samples, three hours of minutes, four clock hours, and
+    // at most one bucket kept from the file in each (a negative granularity
+    // still lands on interval edges).
+    EXPECT_LE(en0.tiers[0].buckets.size(), 601u) << what;
+    EXPECT_LE(en0.tiers[1].buckets.size(), 183u) << what;
+    EXPECT_LE(en0.tiers[2].buckets.size(), 5u) << what;
+    // And the last hour adds up to what crossed the interface in it, short
+    // of the minute that straddles its start.
+    const auto lastHour = en0.aggregate(3600, Date{kStart + kReadings}).bytesIn;
+    EXPECT_GE(lastHour, 3540u * 1000) << what;
+    EXPECT_LE(lastHour, 3600u * 1000) << what;
+  }
 }
 
 TEST(TrafficRecorderTest, RowsFollowTheRequestedNamesAndOrder) {
