@@ -117,15 +117,15 @@ inline std::vector<std::uint8_t> sharedDictionaryValues(std::size_t keys, std::s
   return b.build(b.dictionary(names, std::vector<std::size_t>(keys, value)));
 }
 
-// `dictionaries` one-entry dictionaries, each the same object, whose key is
-// one string of `bytes` bytes: the key is copied for every reference.
+// An array of `dictionaries` references to 64 one-entry dictionaries that
+// all share one key of `bytes` bytes: the key is copied for every one.
 inline std::vector<std::uint8_t> sharedKeys(std::size_t dictionaries, std::size_t bytes) {
   BinaryPlistBuilder b;
   const std::size_t key = b.ascii(std::string(bytes, 'K'));
   const std::size_t value = b.integer(1);
   std::vector<std::size_t> entries;
-  // Distinct dictionary objects that share the key, as a real encoder
-  // shares equal strings, plus references to each of them.
+  // Distinct dictionaries sharing the key, as an encoder shares equal
+  // strings, each referred to many times.
   for (std::size_t i = 0; i < 64; ++i) entries.push_back(b.dictionary({key}, {value}));
   std::vector<std::size_t> top;
   for (std::size_t i = 0; i < dictionaries; ++i) top.push_back(entries[i % entries.size()]);
