@@ -25,16 +25,22 @@ namespace bcn {
 // times). XML has no shared objects and its text only shrinks when decoded
 // (libplist 2.2 knows no entity but the five predefined ones and character
 // references), so its cost is bounded by the input size and the element
-// count. The defaults are PlistLimits, those of decodePlist without one.
+// count. The defaults are those of decodePlist without a budget, for the
+// files the system keeps.
 struct PlistBudget {
   // Text, key and data bytes a file of PlistLimits::kMaxBytes may expand
   // to: about its own size when it shares nothing, with room for keys
   // repeated across many dictionaries.
   static constexpr std::size_t kMaxFileExpandedBytes = 2 * PlistLimits::kMaxBytes;
+  // Nodes of such a file: a quarter of PlistLimits::kMaxNodes, since
+  // libplist builds about a million nodes a second under the sanitizers and
+  // a couple of hundred bytes can ask for any number of them. The largest
+  // file the system keeps, a pairing file of 100,000 pairings, needs 700,000.
+  static constexpr std::size_t kMaxFileNodes = PlistLimits::kMaxNodes / 4;
 
   std::size_t maxInputBytes = PlistLimits::kMaxBytes;
   std::size_t maxDepth = PlistLimits::kMaxDepth;  // never more than PlistLimits::kMaxDepth
-  std::size_t maxNodes = PlistLimits::kMaxNodes;
+  std::size_t maxNodes = kMaxFileNodes;
   std::size_t maxExpandedBytes = kMaxFileExpandedBytes;
   std::size_t maxXmlElements = PlistLimits::kMaxXmlElements;
 };

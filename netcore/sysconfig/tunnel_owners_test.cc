@@ -161,19 +161,19 @@ TEST_F(DisplayName, LinksOnTheWayToInfoPlistAreNeverFollowed) {
 }
 
 // A bundle's owner decides what its Info.plist holds: a dictionary that
-// names the bundle but hides two million shared nodes beside the name is
+// names the bundle but hides half a million shared nodes beside the name is
 // not decoded, and the folder names the program instead.
 TEST_F(DisplayName, InfoPlistBombsAreNotDecoded) {
   testing::BinaryPlistBuilder b;
   std::size_t level = b.integer(1);
-  for (int i = 0; i < 20; ++i) level = b.array({level, level});
+  for (int i = 0; i < 18; ++i) level = b.array({level, level});
   const std::size_t top = b.dictionary({b.ascii("CFBundleName"), b.ascii("Padding")}, {b.ascii("Bombed"), level});
   const auto bomb = b.build(top);
   EXPECT_LT(bomb.size(), 300u);
   // Within the limits of files the system keeps: only the budget of an
   // Info.plist refuses it.
   ASSERT_EQ(plist_limits::checkBinary(
-                bomb, {PlistLimits::kMaxDepth, PlistLimits::kMaxNodes, PlistBudget::kMaxFileExpandedBytes}),
+                bomb, {PlistLimits::kMaxDepth, PlistBudget::kMaxFileNodes, PlistBudget::kMaxFileExpandedBytes}),
             std::nullopt);
   fs::create_directories(dir_ / "Bomb.app/Contents");
   testing::writeText(dir_ / "Bomb.app/Contents/Info.plist", std::string(bomb.begin(), bomb.end()));
