@@ -152,3 +152,65 @@ for name, word, size in [("ethernet_full", 0x500030, 128), ("ethernet_cut", 0x50
                          ("token_ring", 0x100444, 20), ("unknown_type", 0xA0, 3),
                          ("unknown_subtype", 0x9F, 0), ("wifi", 0x80 | 0x9, 1)]:
     write("media_word", name, struct.pack("<iH", word, size))
+
+
+# Expansion bombs: binary plists whose shared objects, copied once per
+# reference, come to millions of nodes or many megabytes. Kept small here
+# (the fuzzer mutates the counts); the decoders must refuse the full-size
+# shapes from their cost, before building anything.
+def bplist(objects, top):
+    """objects: encoded objects whose references are 2 bytes wide."""
+    out = bytearray(b"bplist00")
+    offsets = []
+    for obj in objects:
+        offsets.append(len(out))
+        out += obj
+    table = len(out)
+    for offset in offsets:
+        out += struct.pack(">I", offset)
+    out += bytes(6) + bytes([4, 2]) + struct.pack(">QQQ", len(objects), top, table)
+    return bytes(out)
+
+
+def marker(kind, count):
+    return bytes([kind | count]) if count < 15 else bytes([kind | 0x0F, 0x12]) + struct.pack(">I", count)
+
+
+def refs(*indices):
+    return b"".join(struct.pack(">H", i) for i in indices)
+
+
+def ascii_object(text):
+    return marker(0x50, len(text)) + text.encode()
+
+
+def nested_pairs(levels):
+    objects = [b"\x10\x01"] + [marker(0xA0, 2) + refs(i, i) for i in range(levels)]
+    return bplist(objects, levels)
+
+
+def shared_string(size, count):
+    return bplist([ascii_object("x" * size), marker(0xA0, count) + refs(*([0] * count))], 1)
+
+
+def shared_values(keys, size):
+    objects = [ascii_object("v" * size)] + [ascii_object("k%d" % i) for i in range(keys)]
+    objects.append(marker(0xD0, keys) + refs(*range(1, keys + 1)) + refs(*([0] * keys)))
+    return bplist(objects, keys + 1)
+
+
+def shared_keys(count, size):
+    objects = [ascii_object("K" * size), b"\x10\x01", marker(0xD0, 1) + refs(0) + refs(1)]
+    objects.append(marker(0xA0, count) + refs(*([2] * count)))
+    return bplist(objects, 3)
+
+
+bombs = {
+    "bomb_nested_pairs.bplist": nested_pairs(24),
+    "bomb_shared_string.bplist": shared_string(4096, 2000),
+    "bomb_shared_values.bplist": shared_values(200, 4096),
+    "bomb_shared_keys.bplist": shared_keys(2000, 4096),
+}
+for name, data in bombs.items():
+    write("plist", name, data)
+    write("ipc_frame", name.replace(".bplist", ""), struct.pack(">I", len(data)) + data)

@@ -2,6 +2,7 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "platform/plist.h"
+#include "platform/plist_budget.h"
 #include "platform/plist_limits.h"
 #include "platform/utf8.h"
 
@@ -262,11 +264,20 @@ std::expected<std::string, PlatformError> encodeXmlPlist(const PlistValue& value
 }
 
 std::expected<PlistValue, PlatformError> decodePlist(std::span<const std::uint8_t> bytes) {
-  if (bytes.size() > PlistLimits::kMaxBytes) return std::unexpected(decodeError("too large"));
+  return decodePlistWithin(bytes, PlistBudget{});
+}
+
+std::expected<PlistValue, PlatformError> decodePlistWithin(std::span<const std::uint8_t> bytes,
+                                                           const PlistBudget& budget) {
+  if (bytes.size() > budget.maxInputBytes) return std::unexpected(decodeError("too large"));
   static constexpr char kMagic[] = "bplist00";
   const bool binary = bytes.size() >= 8 && std::memcmp(bytes.data(), kMagic, 8) == 0;
-  const auto problem = binary ? plist_limits::checkBinary(bytes, PlistLimits::kMaxDepth, PlistLimits::kMaxNodes)
-                              : plist_limits::checkXml(bytes, PlistLimits::kMaxDepth, PlistLimits::kMaxXmlElements);
+  // The conversion out of libplist recurses, and stops at
+  // PlistLimits::kMaxDepth whatever the budget says.
+  const std::size_t depth = std::min(budget.maxDepth, PlistLimits::kMaxDepth);
+  const auto problem =
+      binary ? plist_limits::checkBinary(bytes, {depth, budget.maxNodes, budget.maxExpandedBytes})
+             : plist_limits::checkXml(bytes, depth, std::min(budget.maxXmlElements, budget.maxNodes));
   if (problem) return std::unexpected(decodeError(*problem));
 
   // A private, NUL-terminated copy: the parsers never read past our buffer.

@@ -43,6 +43,21 @@ class BinaryObjects {
   }
 
   std::uint64_t count() const { return count_; }
+
+  // The text or data bytes an object holds itself (its children aside).
+  std::uint64_t ownBytes(std::uint64_t object, std::optional<std::string>& error) const {
+    const auto head = header(object, error);
+    if (!head) return 0;
+    switch (head->type) {
+      case 0x4:  // data
+      case 0x5:  // ASCII string
+        return head->count;
+      case 0x6:  // UTF-16 string: up to three UTF-8 bytes per unit
+        return head->count > UINT64_MAX / 3 ? UINT64_MAX : head->count * 3;
+      default:
+        return 0;
+    }
+  }
   std::uint64_t top() const { return top_; }
 
   // The objects a container refers to (keys and values for dictionaries);
@@ -64,7 +79,7 @@ class BinaryObjects {
         error = "binary plist reference to a missing object";
         return {};
       }
-      if (head->type == 0xD && i < head->count && !isPlainKey(result[i], error)) {
+      if (head->type == 0xD && i < head->count && !isPlainKeyOnce(result[i], error)) {
         if (!error) error = "binary plist dictionary key is not a plain string";
         return {};
       }
@@ -105,6 +120,14 @@ class BinaryObjects {
     return head;
   }
 
+  // isPlainKey, looked at once per object however many dictionaries share
+  // the key: a long key shared by thousands of them is scanned once.
+  bool isPlainKeyOnce(std::uint64_t object, std::optional<std::string>& error) const {
+    if (plainKeys_.empty()) plainKeys_.assign(count_, kUnknown);
+    if (plainKeys_[object] == kUnknown) plainKeys_[object] = isPlainKey(object, error) ? kPlain : kNotPlain;
+    return plainKeys_[object] == kPlain;
+  }
+
   // An ASCII or UTF-16 string object without NUL characters.
   bool isPlainKey(std::uint64_t object, std::optional<std::string>& error) const {
     const auto head = header(object, error);
@@ -121,6 +144,8 @@ class BinaryObjects {
     return true;
   }
 
+  enum : unsigned char { kUnknown, kPlain, kNotPlain };
+  mutable std::vector<unsigned char> plainKeys_;  // by object, filled as keys are met
   std::span<const unsigned char> bytes_;
   std::size_t offsetSize_ = 0;
   std::size_t refSize_ = 0;
@@ -131,17 +156,25 @@ class BinaryObjects {
 
 }  // namespace
 
-std::optional<std::string> checkBinary(std::span<const unsigned char> bytes, std::size_t maxDepth,
-                                       std::size_t maxNodes) {
+std::optional<std::string> checkBinary(std::span<const unsigned char> bytes, const BinaryBounds& bounds) {
+  const std::size_t maxDepth = bounds.maxDepth;
+  const std::size_t maxNodes = bounds.maxNodes;
   BinaryObjects objects;
   if (auto error = objects.open(bytes)) return error;
+  // Every object of a table written by an encoder is reachable, so a table
+  // longer than the node bound cannot be within it; refusing it here keeps
+  // the bookkeeping below small for a small budget.
+  if (objects.count() > maxNodes) return "property list has too many objects";
 
-  // Depth-first walk with memoised depth and expanded size per object, so a
-  // heavily shared graph costs one visit per object, not per path.
+  // Depth-first walk with memoised depth and expanded cost per object, so a
+  // heavily shared graph costs one visit per object, not per path: the cost
+  // of an object is its own plus its children's, each child counted once
+  // per reference to it.
   enum : unsigned char { kNew, kOpen, kDone };
   std::vector<unsigned char> state(objects.count(), kNew);
   std::vector<std::uint32_t> depth(objects.count(), 0);
   std::vector<std::uint64_t> nodes(objects.count(), 0);
+  std::vector<std::uint64_t> expanded(objects.count(), 0);
   struct Frame {
     std::uint64_t object;
     std::vector<std::uint64_t> children;
@@ -166,13 +199,19 @@ std::optional<std::string> checkBinary(std::span<const unsigned char> bytes, std
     }
     std::uint32_t d = 0;
     std::uint64_t n = 1;
+    std::uint64_t size = objects.ownBytes(frame.object, error);
+    if (size > bounds.maxExpandedBytes) return "property list expands to too many bytes";
     for (std::uint64_t child : frame.children) {
       d = std::max(d, depth[child] + 1);
+      // Both sums stay far from overflow: each term is within its bound.
       n += nodes[child];
+      size += expanded[child];
       if (n > maxNodes) return "property list has too many objects";
+      if (size > bounds.maxExpandedBytes) return "property list expands to too many bytes";
     }
     depth[frame.object] = d;
     nodes[frame.object] = n;
+    expanded[frame.object] = size;
     state[frame.object] = kDone;
     stack.pop_back();
   }

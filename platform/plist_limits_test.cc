@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "platform/plist.h"
+#include "platform/plist_budget.h"
+#include "platform/testing/plist_bombs.h"
 
 namespace bcn {
 namespace {
@@ -66,12 +68,17 @@ class BinaryBuilder {
   std::vector<std::vector<std::uint8_t>> objects_;
 };
 
+std::optional<std::string> check(const std::vector<std::uint8_t>& bytes, std::size_t depth, std::size_t nodes,
+                                 std::size_t expandedBytes = SIZE_MAX) {
+  return plist_limits::checkBinary(bytes, {depth, nodes, expandedBytes});
+}
+
 TEST(BinaryLimits, WellFormedFilesPass) {
   BinaryBuilder b;
   const std::size_t one = b.integer(1);
   const std::size_t top = b.array({one, one});
   const auto bytes = b.build(top);
-  EXPECT_EQ(plist_limits::checkBinary(bytes, 8, 100), std::nullopt);
+  EXPECT_EQ(check(bytes, 8, 100), std::nullopt);
   auto decoded = decodePlist(bytes);
   ASSERT_TRUE(decoded);
   EXPECT_EQ(*decoded, PlistValue(PlistArray{1, 1}));
@@ -82,7 +89,7 @@ TEST(BinaryLimits, CyclesAreRefused) {
   b.array({1});
   b.array({0});
   const auto bytes = b.build(0);
-  EXPECT_NE(plist_limits::checkBinary(bytes, 100, 1000), std::nullopt);
+  EXPECT_NE(check(bytes, 100, 1000), std::nullopt);
   EXPECT_FALSE(decodePlist(bytes));
 }
 
@@ -91,8 +98,8 @@ TEST(BinaryLimits, DepthIsCountedInContainers) {
   std::size_t inner = b.integer(7);
   for (int i = 0; i < 10; ++i) inner = b.array({inner});
   const auto bytes = b.build(inner);
-  EXPECT_EQ(plist_limits::checkBinary(bytes, 10, 1000), std::nullopt);
-  EXPECT_NE(plist_limits::checkBinary(bytes, 9, 1000), std::nullopt);
+  EXPECT_EQ(check(bytes, 10, 1000), std::nullopt);
+  EXPECT_NE(check(bytes, 9, 1000), std::nullopt);
 }
 
 // Twenty levels that each refer to the level below twice expand to about
@@ -103,30 +110,90 @@ TEST(BinaryLimits, SharedSubtreesAreCountedExpanded) {
   for (int i = 0; i < 20; ++i) level = b.array({level, level});
   const auto bytes = b.build(level);
   EXPECT_LT(bytes.size(), 200u);
-  EXPECT_EQ(plist_limits::checkBinary(bytes, 64, 3'000'000), std::nullopt);
-  EXPECT_NE(plist_limits::checkBinary(bytes, 64, 1'000'000), std::nullopt);
+  EXPECT_EQ(check(bytes, 64, 3'000'000), std::nullopt);
+  EXPECT_NE(check(bytes, 64, 1'000'000), std::nullopt);
+}
+
+// Text and data count once per reference, keys included: each shape sits
+// exactly at its expanded size and one byte less is refused.
+TEST(BinaryLimits, SharedTextCountsOncePerReference) {
+  namespace bombs = testing::plist_bombs;
+  struct Shape {
+    const char* what;
+    std::vector<std::uint8_t> bytes;
+    std::size_t expanded;
+  };
+  const Shape shapes[] = {
+      {"a string referred to 100 times", bombs::sharedString(1000, 100), 100 * 1000},
+      {"one value under ten keys", bombs::sharedDictionaryValues(10, 1000), 10 * 1000 + 10 * 2},
+      {"a key shared by 200 dictionaries", bombs::sharedKeys(200, 1000), 200 * 1000},
+      {"three levels of five references", bombs::nestedSharedArrays(3, 5, 100), 125 * 100},
+  };
+  for (const auto& shape : shapes) {
+    EXPECT_LT(shape.bytes.size(), 4000u) << shape.what;
+    EXPECT_EQ(check(shape.bytes, 8, 1000, shape.expanded), std::nullopt) << shape.what;
+    EXPECT_NE(check(shape.bytes, 8, 1000, shape.expanded - 1), std::nullopt) << shape.what;
+    auto decoded = decodePlistWithin(shape.bytes, {.maxExpandedBytes = shape.expanded});
+    EXPECT_TRUE(decoded) << shape.what << ": " << decoded.error().description;
+    EXPECT_FALSE(decodePlistWithin(shape.bytes, {.maxExpandedBytes = shape.expanded - 1})) << shape.what;
+  }
+  // UTF-16 text counts what it may take as UTF-8.
+  testing::BinaryPlistBuilder b;
+  const std::size_t text = b.raw({0x62, 0x20, 0xAC, 0x20, 0xAC});  // "€€"
+  const auto twice = b.build(b.array({text, text}));
+  EXPECT_EQ(check(twice, 8, 10, 12), std::nullopt);
+  EXPECT_NE(check(twice, 8, 10, 11), std::nullopt);
+}
+
+// The shapes that took the daemon down, at full size, against the default
+// (file) budget: refused without building any of them.
+TEST(BinaryLimits, ExpansionBombsAreRefused) {
+  namespace bombs = testing::plist_bombs;
+  const std::vector<std::uint8_t> refused[] = {
+      bombs::sharedString(500'000, 10'000),        // 5 GB from 510 KB
+      bombs::nestedSharedArrays(6, 200, 10'000),   // 6.4e13 nodes
+      bombs::sharedDictionaryValues(8'000, 500'000),  // 4 GB
+      bombs::sharedKeys(60'000, 100'000),
+      bombs::nestedPairs(40),
+  };
+  for (const auto& bytes : refused) {
+    EXPECT_LT(bytes.size(), 1u << 20) << "fits one IPC frame";
+    auto decoded = decodePlist(bytes);
+    ASSERT_FALSE(decoded);
+    EXPECT_NE(decoded.error().description.find("too many"), std::string::npos) << decoded.error().description;
+  }
+}
+
+// An object table longer than the node budget is refused before any of its
+// objects is looked at, so a small budget keeps the bookkeeping small.
+TEST(BinaryLimits, ObjectTablesLongerThanTheNodeBudgetAreRefused) {
+  testing::BinaryPlistBuilder b;
+  for (int i = 0; i < 100; ++i) b.integer(static_cast<std::uint8_t>(i));  // never referred to
+  const auto bytes = b.build(b.array({}));
+  EXPECT_EQ(check(bytes, 4, 101), std::nullopt);
+  EXPECT_NE(check(bytes, 4, 100), std::nullopt);
 }
 
 TEST(BinaryLimits, DanglingReferencesAndBadTrailersAreRefused) {
   {
     BinaryBuilder b;
     b.array({5});
-    EXPECT_NE(plist_limits::checkBinary(b.build(0), 8, 100), std::nullopt);
+    EXPECT_NE(check(b.build(0), 8, 100), std::nullopt);
   }
   {
     BinaryBuilder b;
     b.integer(1);
-    EXPECT_NE(plist_limits::checkBinary(b.build(3), 8, 100), std::nullopt) << "top out of range";
-    EXPECT_NE(plist_limits::checkBinary(b.build(0, 1'000'000), 8, 100), std::nullopt)
+    EXPECT_NE(check(b.build(3), 8, 100), std::nullopt) << "top out of range";
+    EXPECT_NE(check(b.build(0, 1'000'000), 8, 100), std::nullopt)
         << "more objects claimed than the offset table holds";
   }
   {
     BinaryBuilder b;
     b.raw({0xAF, 0x13, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
-    EXPECT_NE(plist_limits::checkBinary(b.build(0), 8, 100), std::nullopt) << "absurd length";
+    EXPECT_NE(check(b.build(0), 8, 100), std::nullopt) << "absurd length";
   }
   const std::vector<std::uint8_t> tooShort = {'b', 'p', 'l', 'i', 's', 't', '0', '0', 0};
-  EXPECT_NE(plist_limits::checkBinary(tooShort, 8, 100), std::nullopt);
+  EXPECT_NE(check(tooShort, 8, 100), std::nullopt);
 }
 
 // libplist 2.2 aborts on such keys instead of refusing them.
@@ -138,15 +205,15 @@ TEST(BinaryLimits, DictionaryKeysMustBePlainStrings) {
     b.integer(5);
     return b.build(0);
   };
-  EXPECT_EQ(plist_limits::checkBinary(dictionaryWithKey({0x52, 'o', 'k'}), 8, 100), std::nullopt);
+  EXPECT_EQ(check(dictionaryWithKey({0x52, 'o', 'k'}), 8, 100), std::nullopt);
   EXPECT_TRUE(decodePlist(dictionaryWithKey({0x52, 'o', 'k'})));
-  EXPECT_EQ(plist_limits::checkBinary(dictionaryWithKey({0x61, 0, 'k'}), 8, 100), std::nullopt);
+  EXPECT_EQ(check(dictionaryWithKey({0x61, 0, 'k'}), 8, 100), std::nullopt);
   for (const auto& key : {std::vector<std::uint8_t>{0x53, 'a', 0, 'b'},
                           std::vector<std::uint8_t>{0x62, 0, 'a', 0, 0},
                           std::vector<std::uint8_t>{0x10, 7},
                           std::vector<std::uint8_t>{0x5F, 0x10, 0xFF, 'a'}}) {
     const auto bytes = dictionaryWithKey(key);
-    EXPECT_NE(plist_limits::checkBinary(bytes, 8, 100), std::nullopt);
+    EXPECT_NE(check(bytes, 8, 100), std::nullopt);
     EXPECT_FALSE(decodePlist(bytes));
   }
 }
@@ -155,6 +222,24 @@ TEST(BinaryLimits, KeyedArchiveUidsAreNotPartOfOurVocabulary) {
   BinaryBuilder b;
   b.raw({0x80, 0x01});
   EXPECT_FALSE(decodePlist(b.build(0)));
+}
+
+// XML has no shared objects; what could expand is an entity, and libplist
+// 2.2 knows none beyond the predefined ones: an entity bomb is refused, or
+// at the very least comes out no larger than it went in.
+TEST(XmlLimits, EntitiesDoNotExpand) {
+  std::string xml = "<?xml version=\"1.0\"?><!DOCTYPE plist [<!ENTITY a \"" + std::string(100, 'A') + "\">";
+  std::string refs;
+  for (int i = 0; i < 100; ++i) refs += "&a;";
+  xml += "<!ENTITY b \"" + refs + "\">]><plist version=\"1.0\"><string>" + refs + "&b;&b;&b;</string></plist>";
+  auto decoded = decodePlist(xml);
+  if (decoded) {
+    ASSERT_NE(decoded->text(), nullptr);
+    EXPECT_LE(decoded->text()->size(), xml.size());
+  }
+  auto plain = decodePlist("<plist version=\"1.0\"><string>&lt;&#65;&amp;</string></plist>");
+  ASSERT_TRUE(plain);
+  EXPECT_EQ(*plain, PlistValue("<A&"));
 }
 
 TEST(XmlLimits, CountsOnlyUnclosedContainers) {

@@ -24,12 +24,22 @@
 //   send-form --form HEX|self (--approve ID | --unpair-all)
 //       sends someone's form (or one naming itself) on this process's own
 //       control connection
+//   victim --seconds S [--tunnels] [--token T]
+//       one connection making status calls (tunnel-list calls with
+//       --tunnels) one after another for S seconds; prints "calls=",
+//       "p50_ms=", "p99_ms=", "max_ms=", "lost=" and, with --tunnels, the
+//       last list as "tunnel=IF NAME" lines
+//   bomb --shape pairs|string|nested|values|keys --frames N --parallel P
+//       sends N expansion-bomb frames, P connections at a time, and waits
+//       for the daemon to close each; prints "sent=", "closed=", "slowest_ms="
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "daemon/e2e/console_authorization.h"
@@ -37,6 +47,7 @@
 #include "daemon/load/raw_client.h"
 #include "platform/crypto.h"
 #include "platform/ipc/service_socket.h"
+#include "platform/testing/plist_bombs.h"
 #include "protocol/admin_constants.h"
 #include "protocol/admin_error.h"
 
@@ -284,6 +295,90 @@ int sendFormMode(const Arguments& args) {
   return reply ? 0 : 1;
 }
 
+double milliseconds(std::chrono::steady_clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+int victim(const Arguments& args) {
+  const auto duration = std::chrono::seconds(args.number("--seconds", 5));
+  const bool tunnels = args.has("--tunnels");
+  const std::string selector = tunnels ? "tunnelOwnersWithReply:" : "statusWithToken:reply:";
+  PlistDictionary arguments;
+  if (!tunnels) arguments.set("token", args.get("--token", "not-a-token"));
+  auto client = RawClient::connect(appSocket());
+  if (!client) return std::printf("error=connect\n"), 1;
+  std::vector<double> latencies;
+  std::size_t lost = 0;
+  std::optional<ipc::ReplyValues> last;
+  const auto end = std::chrono::steady_clock::now() + duration;
+  for (std::uint64_t sequence = 1; std::chrono::steady_clock::now() < end; ++sequence) {
+    const auto sent = std::chrono::steady_clock::now();
+    client->sendCall(sequence, selector, arguments);
+    auto reply = client->awaitReply(sequence, 120s);
+    if (!reply) {
+      ++lost;
+      break;
+    }
+    latencies.push_back(milliseconds(std::chrono::steady_clock::now() - sent));
+    last = std::move(reply);
+    std::this_thread::sleep_for(20ms);
+  }
+  std::sort(latencies.begin(), latencies.end());
+  auto at = [&](double q) {
+    return latencies.empty() ? 0.0 : latencies[std::min(latencies.size() - 1, std::size_t(q * latencies.size()))];
+  };
+  std::printf("calls=%zu\np50_ms=%.1f\np99_ms=%.1f\nmax_ms=%.1f\nlost=%zu\n", latencies.size(), at(0.5), at(0.99),
+              latencies.empty() ? 0.0 : latencies.back(), lost);
+  const PlistValue* items = last ? last->values.find("items") : nullptr;
+  if (items && items->array()) {
+    for (const auto& item : *items->array()) {
+      const PlistDictionary* owner = item.dictionary();
+      const PlistValue* interface = owner ? owner->find("interface") : nullptr;
+      const PlistValue* name = owner ? owner->find("name") : nullptr;
+      if (interface && interface->text() && name && name->text()) {
+        std::printf("tunnel=%s %s\n", interface->text()->c_str(), name->text()->c_str());
+      }
+    }
+  }
+  return lost == 0 ? 0 : 1;
+}
+
+std::vector<std::uint8_t> bombOf(const std::string& shape) {
+  namespace bombs = testing::plist_bombs;
+  if (shape == "pairs") return bombs::nestedPairs(20);
+  if (shape == "string") return bombs::sharedString(500'000, 10'000);
+  if (shape == "nested") return bombs::nestedSharedArrays(4, 40, 1000);
+  if (shape == "values") return bombs::sharedDictionaryValues(1000, 500'000);
+  if (shape == "keys") return bombs::sharedKeys(60'000, 10'000);
+  return {};
+}
+
+int bomb(const Arguments& args) {
+  const auto payload = bombOf(args.get("--shape"));
+  if (payload.empty()) return std::printf("error=unknown shape\n"), 2;
+  const auto frame = ipc::encodeFrame(payload);
+  const std::size_t frames = args.number("--frames", 8);
+  const std::size_t parallel = std::max<std::size_t>(1, args.number("--parallel", 4));
+  std::size_t sent = 0, closed = 0;
+  double slowest = 0;
+  while (sent < frames) {
+    std::vector<std::unique_ptr<RawClient>> batch;
+    const auto start = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < parallel && sent < frames; ++i, ++sent) {
+      auto client = RawClient::connect(appSocket());
+      if (client && client->sendBytes(frame)) batch.push_back(std::move(client));
+    }
+    for (auto& client : batch) {
+      if (client->awaitClose(120s)) {
+        ++closed;
+        slowest = std::max(slowest, milliseconds(std::chrono::steady_clock::now() - start));
+      }
+    }
+  }
+  std::printf("sent=%zu\nclosed=%zu\nslowest_ms=%.1f\n", sent, closed, slowest);
+  return closed == frames ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -312,6 +407,8 @@ int main(int argc, char** argv) {
   if (args.mode == "form-naming") return formNamingMode(args);
   if (args.mode == "authorize-hold") return authorizeHold(args);
   if (args.mode == "send-form") return sendFormMode(args);
+  if (args.mode == "victim") return victim(args);
+  if (args.mode == "bomb") return bomb(args);
   std::fprintf(stderr, "unknown mode %s\n", args.mode.c_str());
   return 2;
 }

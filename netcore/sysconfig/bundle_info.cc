@@ -1,28 +1,24 @@
 #include "netcore/sysconfig/bundle_info.h"
 
-#include <sys/stat.h>
-
-#include <system_error>
-
-#include "platform/files.h"
+#include "platform/files_beneath.h"
 
 namespace bcn {
 
 std::optional<PlistDictionary> readBundleInfo(const std::filesystem::path& bundle) {
   // The daemon names any user's tunnel owner, as root, for any caller. Were
-  // links trusted here, a bundle's Info.plist pointing at a file only root
-  // may read would hand its names to whoever made the link; a file that
+  // links followed here, a bundle's Info.plist pointing at a file only root
+  // may read would have root open it on the user's say; a file that
   // belongs to the bundle's own owner reveals nothing that owner could not
-  // read already.
-  struct stat status {};
-  if (::lstat(bundle.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return std::nullopt;
-  std::error_code ignored;
-  const auto contents = bundle / "Contents";
-  const auto infoPath =
-      std::filesystem::is_directory(contents, ignored) ? contents / "Info.plist" : bundle / "Info.plist";
-  const auto bytes = files::readFileOwnedBy(infoPath, kMaxBundleInfoBytes, status.st_uid);
+  // read already. The path comes from the kernel (the owner's executable),
+  // so a link anywhere on it was put there since, and is refused too.
+  const auto directory = files::openDirectoryWithoutLinks(bundle);
+  if (!directory) return std::nullopt;
+  const std::filesystem::path info = files::isDirectoryBeneath(*directory, "Contents")
+                                         ? std::filesystem::path("Contents/Info.plist")
+                                         : std::filesystem::path("Info.plist");
+  const auto bytes = files::readFileBeneath(*directory, info, kMaxBundleInfoBytes);
   if (!bytes) return std::nullopt;
-  auto decoded = decodePlist(*bytes);
+  auto decoded = decodePlistWithin(*bytes, kBundleInfoBudget);
   if (!decoded || decoded->dictionary() == nullptr) return std::nullopt;
   return *decoded->dictionary();
 }

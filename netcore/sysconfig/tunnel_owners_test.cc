@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +15,8 @@
 #include "netcore/shim/testing/fake_proc_tree.h"
 #include "netcore/shim/testing/held_process.h"
 #include "netcore/sysconfig/bundle_info.h"
+#include "platform/plist_limits.h"
+#include "platform/testing/plist_bombs.h"
 #include "platform/testing/test_support.h"
 
 namespace bcn {
@@ -38,8 +41,10 @@ void makeBundle(const fs::path& bundle, const PlistDictionary& info, bool xml = 
 
 class DisplayName : public ::testing::Test {
  protected:
+  // As the kernel reports executables: no link on the way to the bundle
+  // but those a test makes, wherever the temporary directory is.
   std::string nameFor(const std::string& relative) {
-    return TunnelOwners::displayName((dir_.path() / relative).string());
+    return TunnelOwners::displayName((fs::canonical(dir_.path()) / relative).string());
   }
   TempDir dir_;
 };
@@ -123,6 +128,68 @@ TEST_F(DisplayName, InfoOfAnotherOwnerIsNotBelieved) {
   EXPECT_EQ(nameFor("Own.app/Contents/MacOS/own"), "Mine");
   // And root's own bundle still names itself.
   EXPECT_EQ(nameFor("Secret.app/Contents/MacOS/secret"), "RootOnly");
+}
+
+// Root must not even open what a user's links point at: opening can have
+// effects of its own, and is what the owner check came too late for.
+TEST_F(DisplayName, LinksOnTheWayToInfoPlistAreNeverFollowed) {
+  makeBundle(dir_ / "Real.app", {{"CFBundleName", "Followed"}});
+  const fs::path target = dir_ / "Real.app/Contents/Info.plist";
+  const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(::inotify_add_watch(watch, target.c_str(), IN_OPEN), 0);
+
+  fs::create_directories(dir_ / "File.app/Contents");
+  fs::create_symlink(target, dir_ / "File.app/Contents/Info.plist");
+  fs::create_directories(dir_ / "Folder.app");
+  fs::create_directory_symlink(dir_ / "Real.app/Contents", dir_ / "Folder.app/Contents");
+  fs::create_directory_symlink(dir_ / "Real.app", dir_ / "Whole.app");
+  fs::create_directories(dir_ / "Up.app/Contents");
+  fs::create_symlink("../../Real.app/Contents/Info.plist", dir_ / "Up.app/Contents/Info.plist");
+  fs::create_directory_symlink(dir_.path(), dir_ / "linked");
+  EXPECT_EQ(nameFor("File.app/Contents/MacOS/f"), "File");
+  EXPECT_EQ(nameFor("Folder.app/Contents/MacOS/f"), "Folder");
+  EXPECT_EQ(nameFor("Whole.app/Contents/MacOS/w"), "Whole");
+  EXPECT_EQ(nameFor("Up.app/Contents/MacOS/u"), "Up");
+  EXPECT_EQ(nameFor("linked/Real.app/Contents/MacOS/r"), "Real") << "a link above the bundle";
+
+  char events[4096];
+  EXPECT_LT(::read(watch, events, sizeof events), 0) << "Info.plist was opened through a link";
+  EXPECT_EQ(nameFor("Real.app/Contents/MacOS/r"), "Followed");
+  EXPECT_GT(::read(watch, events, sizeof events), 0) << "the watch sees a direct read";
+  ::close(watch);
+}
+
+// A bundle's owner decides what its Info.plist holds: a dictionary that
+// names the bundle but hides half a million shared nodes beside the name is
+// not decoded, and the folder names the program instead.
+TEST_F(DisplayName, InfoPlistBombsAreNotDecoded) {
+  testing::BinaryPlistBuilder b;
+  std::size_t level = b.integer(1);
+  for (int i = 0; i < 18; ++i) level = b.array({level, level});
+  const std::size_t top = b.dictionary({b.ascii("CFBundleName"), b.ascii("Padding")}, {b.ascii("Bombed"), level});
+  const auto bomb = b.build(top);
+  EXPECT_LT(bomb.size(), 300u);
+  // Within the limits of files the system keeps: only the budget of an
+  // Info.plist refuses it.
+  ASSERT_EQ(plist_limits::checkBinary(
+                bomb, {PlistLimits::kMaxDepth, PlistBudget::kMaxFileNodes, PlistBudget::kMaxFileExpandedBytes}),
+            std::nullopt);
+  fs::create_directories(dir_ / "Bomb.app/Contents");
+  testing::writeText(dir_ / "Bomb.app/Contents/Info.plist", std::string(bomb.begin(), bomb.end()));
+  EXPECT_EQ(nameFor("Bomb.app/Contents/MacOS/b"), "Bomb");
+
+  const auto shared = testing::plist_bombs::sharedDictionaryValues(40, 60'000);
+  ASSERT_LT(shared.size(), kMaxBundleInfoBytes);
+  fs::create_directories(dir_ / "Wide.app/Contents");
+  testing::writeText(dir_ / "Wide.app/Contents/Info.plist", std::string(shared.begin(), shared.end()));
+  EXPECT_EQ(nameFor("Wide.app/Contents/MacOS/w"), "Wide");
+
+  // A generous real one is still read.
+  PlistDictionary info{{"CFBundleName", "Generous"}};
+  for (int i = 0; i < 300; ++i) info.set("NSKey" + std::to_string(i), std::string(100, 'd'));
+  makeBundle(dir_ / "Big.app", info, /*xml=*/true);
+  EXPECT_EQ(nameFor("Big.app/Contents/MacOS/b"), "Generous");
 }
 
 TEST_F(DisplayName, AFifoInPlaceOfInfoPlistDoesNotHang) {

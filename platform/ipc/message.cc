@@ -1,9 +1,29 @@
 #include "platform/ipc/message.h"
 
 #include "platform/ipc/frame.h"
+#include "platform/plist_budget.h"
 
 namespace bcn::ipc {
 namespace {
+
+// What decoding one message may cost, checked before any of it is built.
+// Decoding runs on the I/O threads, so these keep it to microseconds.
+//
+// A call of the largest method in the admin tables (three texts, or a
+// request id and a 32-byte authorization form) is under 300 bytes and 13
+// nodes, two containers deep; tokens and service ids are short, and a
+// token file holds at most 4 KiB. The budget leaves room for that, not for
+// a single expanded megabyte.
+constexpr PlistBudget kCallBudget{
+    .maxInputBytes = 32u << 10, .maxDepth = 4, .maxNodes = 64, .maxExpandedBytes = 16u << 10, .maxXmlElements = 64};
+// The largest reply is the tunnel list: up to 512 entries of four keys
+// (4,600 nodes), whose paths and names the frame limit bounds; equal paths
+// and names are shared, so the expanded size may exceed the frame.
+constexpr PlistBudget kReplyBudget{.maxInputBytes = kMaxFrameBytes,
+                                   .maxDepth = 8,
+                                   .maxNodes = 8192,
+                                   .maxExpandedBytes = 8u << 20,
+                                   .maxXmlElements = 8192};
 
 constexpr std::string_view kSequence = "sequence";
 constexpr std::string_view kSelector = "selector";
@@ -22,8 +42,9 @@ std::expected<std::vector<std::uint8_t>, PlatformError> frameOf(const PlistDicti
 
 // The decoded message, known to be a dictionary. Kept whole so that the
 // callers copy out only the parts they return.
-std::expected<PlistValue, PlatformError> messageValue(std::span<const std::uint8_t> payload) {
-  auto decoded = decodePlist(payload);
+std::expected<PlistValue, PlatformError> messageValue(std::span<const std::uint8_t> payload,
+                                                     const PlistBudget& budget) {
+  auto decoded = decodePlistWithin(payload, budget);
   if (!decoded) return std::unexpected(decoded.error());
   if (decoded->dictionary() == nullptr) {
     return std::unexpected(PlatformError::corruptData("IPC message is not a dictionary"));
@@ -88,7 +109,7 @@ std::expected<std::vector<std::uint8_t>, PlatformError> replyFrame(const ReplyMe
 }
 
 std::expected<CallMessage, PlatformError> decodeCall(std::span<const std::uint8_t> payload) {
-  auto decoded = messageValue(payload);
+  auto decoded = messageValue(payload, kCallBudget);
   if (!decoded) return std::unexpected(decoded.error());
   const PlistDictionary* message = decoded->dictionary();
   auto sequence = sequenceOf(*message);
@@ -103,7 +124,7 @@ std::expected<CallMessage, PlatformError> decodeCall(std::span<const std::uint8_
 }
 
 std::expected<ReplyMessage, PlatformError> decodeReply(std::span<const std::uint8_t> payload) {
-  auto decoded = messageValue(payload);
+  auto decoded = messageValue(payload, kReplyBudget);
   if (!decoded) return std::unexpected(decoded.error());
   const PlistDictionary* message = decoded->dictionary();
   auto sequence = sequenceOf(*message);

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "platform/ipc/frame.h"
+#include "platform/testing/plist_bombs.h"
 #include "protocol/admin_methods.h"
 
 namespace bcn::ipc {
@@ -91,6 +92,94 @@ TEST(IpcMessages, OversizedAndUnencodableMessagesFailToEncode) {
   ASSERT_FALSE(big);
   EXPECT_EQ(big.error().code, EMSGSIZE);
   EXPECT_FALSE(replyFrame({1, {{{"value", std::string("a\0b", 3)}}, std::nullopt}}));
+}
+
+// The largest value a legitimate caller puts in a slot of `kind`: texts
+// as long as a token file may be, forms of a few times their real size.
+PlistValue largestLegitimate(WireKind kind) {
+  switch (kind) {
+    case WireKind::text:
+      return std::string(4096, 'T');
+    case WireKind::boolean:
+      return true;
+    case WireKind::integer:
+      return UINT64_MAX;
+    case WireKind::data:
+      return PlistData(1024, 0xA5);
+    case WireKind::date:
+      return Date{1e9};
+    case WireKind::dictionary:
+      return PlistDictionary{{"a", 1}, {"b", "two"}};
+    case WireKind::array:
+      return PlistArray{1, "two"};
+    case WireKind::error:
+      break;
+  }
+  return {};
+}
+
+// Every method of both tables, called with every slot filled as fully as
+// a real caller would, decodes within the call budget.
+TEST(IpcBudgets, TheLargestLegitimateCallOfEveryMethodDecodes) {
+  for (const ServiceProtocol* protocol : {&adminAppProtocol(), &adminControlProtocol()}) {
+    for (const MethodSpec& method : protocol->methods) {
+      CallMessage call{UINT64_MAX, std::string(method.selector), {}};
+      for (const WireSlot& slot : method.arguments) call.arguments.set(std::string(slot.name), largestLegitimate(slot.kind));
+      auto frame = callFrame(call);
+      ASSERT_TRUE(frame) << method.selector;
+      auto decoded = decodeCall(payloadOf(*frame));
+      ASSERT_TRUE(decoded) << method.selector << ": " << decoded.error().description;
+      EXPECT_EQ(*decoded, call);
+      EXPECT_EQ(checkCall(*protocol, *decoded), &method);
+    }
+  }
+}
+
+// The tunnel list at its longest: 512 owners, with long distinct paths, or
+// one program owning them all (its path and name then shared).
+TEST(IpcBudgets, TheLargestTunnelListDecodes) {
+  for (const bool shared : {false, true}) {
+    PlistArray items;
+    for (int i = 0; i < 512; ++i) {
+      const std::string tag = shared ? "" : std::to_string(i);
+      items.emplace_back(PlistDictionary{{"interface", "tun" + std::to_string(i)},
+                                         {"name", std::string(shared ? 4000 : 400, 'N') + tag},
+                                         {"pid", 4'000'000 + i},
+                                         {"path", std::string(shared ? 4000 : 1500, '/') + tag}});
+    }
+    ReplyMessage reply{9, {{{"items", std::move(items)}}, std::nullopt}};
+    auto frame = replyFrame(reply);
+    ASSERT_TRUE(frame) << frame.error().description;
+    auto decoded = decodeReply(payloadOf(*frame));
+    ASSERT_TRUE(decoded) << decoded.error().description;
+    EXPECT_EQ(*decoded, reply);
+  }
+}
+
+// Frames a hostile peer sends: each fits one frame and expands to millions
+// of nodes or gigabytes; a call is refused before any of it is built.
+TEST(IpcBudgets, ExpansionBombsAreRefusedAsCalls) {
+  namespace bombs = bcn::testing::plist_bombs;
+  const std::vector<std::uint8_t> refused[] = {
+      bombs::nestedPairs(20),                  // a couple of hundred bytes, two million nodes
+      bombs::sharedString(500'000, 10'000),    // 510 KB, 5 GB
+      bombs::nestedSharedArrays(4, 40, 1000),  // 2.6 M nodes, 2.6 GB
+      bombs::sharedDictionaryValues(1000, 500'000),
+      bombs::sharedKeys(60'000, 10'000),
+      bombs::sharedString(20'000, 1),          // no sharing: just more than a call holds
+  };
+  for (const auto& bytes : refused) {
+    ASSERT_LE(bytes.size(), kMaxFrameBytes);
+    auto decoded = decodeCall(bytes);
+    ASSERT_FALSE(decoded);
+    EXPECT_EQ(decoded.error().domain, PlatformError::corruptData("").domain);
+  }
+  EXPECT_LT(bombs::nestedPairs(20).size(), 250u);
+  // Shapes no call needs, however small: a node count beyond a handful.
+  std::string xml = "<plist><array>";
+  for (int i = 0; i < 100; ++i) xml += "<true/>";
+  xml += "</array></plist>";
+  EXPECT_FALSE(decodeCall(std::span(reinterpret_cast<const std::uint8_t*>(xml.data()), xml.size())));
 }
 
 TEST(IpcCallCheck, ArgumentsMustMatchTheMethodTable) {
