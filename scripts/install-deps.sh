@@ -1,26 +1,42 @@
 #!/usr/bin/env bash
-# Installs every Debian 12 package the build, the tests and the tools need.
-# Safe to run again: apt skips what is already there.
+# Installs the Debian 12 packages a job needs, by purpose:
+#
+#   bash scripts/install-deps.sh main    build and run `beaconbar` (scripts/run.sh)
+#   bash scripts/install-deps.sh build   build and install everything: the daemon,
+#                                        the console, the benchmarks (scripts/install.sh)
+#   bash scripts/install-deps.sh test    run the test suite (with build)
+#   bash scripts/install-deps.sh fuzz    build and run the fuzz targets (with main)
+#   bash scripts/install-deps.sh         all of the above
+#
+# Several purposes may be named at once. Safe to run again: only what is
+# missing is installed, and nothing is fetched when all is present.
 set -euo pipefail
 
-packages=(
-  # toolchain
-  build-essential cmake ninja-build pkg-config git
-  # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev
-  # fuzzing: libFuzzer and the sanitizer runtimes (clang 14 cannot compile
-  # std::expected against GCC 12's library; 19 can)
-  clang-19 libclang-rt-19-dev
-  # property lists, crypto/TLS, async I/O, JSON, URI parsing
-  libplist-dev libplist++-dev libssl-dev ca-certificates libasio-dev
-  nlohmann-json3-dev liburiparser-dev
-  # systemd socket activation and journald, netlink
-  libsystemd-dev systemd libnl-3-dev libnl-route-3-dev iproute2
-  # administrator authorization (polkitd also ships pkttyagent, the terminal
-  # agent beaconbar-adminctl starts where no desktop agent runs)
-  dbus polkitd pkexec
-  # admin console and command-line parsing
-  qt6-base-dev libcli11-dev
+# The command-line tool: compiler, CMake, and the libraries NetCore links.
+main=(
+  g++ cmake ninja-build pkg-config
+  # property lists, crypto/TLS (and the certificates the public address
+  # lookup checks servers against), async I/O, JSON, URI parsing
+  libplist-dev libssl-dev ca-certificates libasio-dev nlohmann-json3-dev liburiparser-dev
+  # journald and socket activation, netlink
+  libsystemd-dev libnl-3-dev libnl-route-3-dev
+  # command-line parsing
+  libcli11-dev
+)
+# Everything else the tree builds, and what the installed daemon runs with.
+build=(
+  "${main[@]}" build-essential git
+  # admin console and beaconbar-adminctl
+  qt6-base-dev
+  # benchmarks
+  libbenchmark-dev
+  # the daemon's units and its administrator authorization (polkitd also
+  # ships pkttyagent, the terminal agent beaconbar-adminctl starts where no
+  # desktop agent runs)
+  systemd dbus polkitd pkexec iproute2
+)
+test=(
+  "${build[@]}" libgtest-dev libgmock-dev
   # process inspection used by the tests (runuser, setpriv)
   util-linux procps
   # anchor of the tunnel-owner benchmark
@@ -28,9 +44,24 @@ packages=(
   # the public address lookup benchmark's anchor
   curl
 )
+# libFuzzer and the sanitizer runtimes (clang 14 cannot compile
+# std::expected against GCC 12's library; 19 can).
+fuzz=("${main[@]}" clang-19 libclang-rt-19-dev)
+
+[ "$#" -gt 0 ] || set -- test fuzz
+packages=()
+for purpose in "$@"; do
+  case "$purpose" in
+  main) packages+=("${main[@]}") ;;
+  build) packages+=("${build[@]}") ;;
+  test) packages+=("${test[@]}") ;;
+  fuzz) packages+=("${fuzz[@]}") ;;
+  *) echo "install-deps.sh: unknown purpose '$purpose' (main, build, test, fuzz)" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
-for p in "${packages[@]}"; do
+for p in $(printf '%s\n' "${packages[@]}" | sort -u); do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 

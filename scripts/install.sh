@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 [ "$(id -u)" = 0 ] || { echo "install.sh: run as root" >&2; exit 1; }
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh build
 cmake -S . -B build-install -G Ninja -DCMAKE_BUILD_TYPE=Release -DBCN_BUILD_TESTS=OFF \
   -DBCN_BUILD_BENCHMARKS=OFF -DCMAKE_INSTALL_PREFIX=/usr
 cmake --build build-install
