@@ -137,9 +137,12 @@ Admission openConnections(const std::filesystem::path& socket, std::string_view 
       continue;
     }
     client->sendCall(1, selector, {});
-    if (client->awaitReply(1, 10s)) {
+    // Generous bounds: they only cost time when the daemon is slow (the
+    // first connection of a program pays for hashing its executable), and a
+    // slow answer must not be counted as neither served nor refused.
+    if (client->awaitReply(1, 60s)) {
       ++admission.served;
-    } else if (client->awaitClose(5s) && client->refusal()) {
+    } else if (client->awaitClose(30s) && client->refusal()) {
       ++admission.refused;
       admission.refusal = std::to_string(client->refusal()->code) + " " + client->refusal()->domain + " " +
                           client->refusal()->description;
