@@ -11,7 +11,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <asio/thread_pool.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -27,8 +27,28 @@
 namespace {
 
 // Calls that may block (polkit, the preferences lock, /proc walks) run
-// here, so they never hold up the IPC threads.
+// here, so they never hold up the IPC threads. One user's calls take at
+// most a quarter of them at once, whatever they queue.
 constexpr std::size_t kWorkerThreads = 8;
+constexpr std::size_t kWorkersPerUser = 2;
+
+// Descriptors kept back from connections: the pairing file's save, /proc
+// reads, polkit's and the journal's sockets, and refusing a connection,
+// which needs the descriptor the refused peer arrives on.
+constexpr std::size_t kReservedDescriptors = 256;
+// A connection holds its socket and the peer's pidfd, and briefly more
+// while its peer is checked.
+constexpr std::size_t kDescriptorsPerConnection = 3;
+// Beyond this many at once the daemon is being attacked, not used.
+constexpr std::size_t kMaxConnections = 8192;
+
+std::size_t connectionCap() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 256;
+  const std::size_t usable =
+      limit.rlim_cur > kReservedDescriptors * 2 ? limit.rlim_cur - kReservedDescriptors : limit.rlim_cur / 2;
+  return std::clamp<std::size_t>(usable / kDescriptorsPerConnection, 1, kMaxConnections);
+}
 
 // Every connection holds two descriptors (its socket and the peer's pidfd),
 // so the customary soft limit of 1,024 would stop the daemon at about 500
@@ -61,20 +81,23 @@ int main() {
   const std::string appRequirement = AdminConstants::appRequirement(AdminConstants::teamID());
   const std::string adminRequirement = AdminConstants::adminAppRequirement(AdminConstants::teamID());
 
-  asio::thread_pool workers(kWorkerThreads);
-  ipc::Server server(ipc::Server::defaultThreads(), kConnectionsPerUser);
+  WorkScheduler workers(kWorkerThreads, kWorkersPerUser);
+  SharedTunnelScan tunnels;
+  ipc::Server server(ipc::Server::defaultThreads(), kConnectionsPerUser, connectionCap());
   auto identities = std::make_shared<const CodeIdentityReader>(defaultRegistryPath());
 
   Listener appListener(
       AdminConstants::appServiceName(), appRequirement, adminAppProtocol(),
-      [&](const ipc::Peer& peer) { return std::make_shared<AppSession>(daemon, workers, peer); },
+      [&](const ipc::Peer& peer) { return std::make_shared<AppSession>(daemon, workers, tunnels, peer); },
       [](const std::shared_ptr<ipc::Session>& session) {
         if (auto app = std::dynamic_pointer_cast<AppSession>(session)) app->end();
       });
   Listener controlListener(
       AdminConstants::controlServiceName(), adminRequirement, adminControlProtocol(),
       [&](const ipc::Peer& peer) { return std::make_shared<ControlSession>(daemon, workers, peer); },
-      [](const std::shared_ptr<ipc::Session>&) {});
+      [](const std::shared_ptr<ipc::Session>& session) {
+        if (auto control = std::dynamic_pointer_cast<ControlSession>(session)) control->end();
+      });
   for (Listener* listener : {&appListener, &controlListener}) {
     if (auto started = listener->start(server, identities); !started) {
       std::fprintf(stderr, "beaconbar-admind: cannot serve %s: %s\n", listener->serviceName().c_str(),

@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "netcore/sysconfig/tunnel_owners.h"
 #include "protocol/admin_constants.h"
 #include "protocol/admin_keys.h"
 #include "protocol/admin_selectors.h"
@@ -46,9 +45,9 @@ PlistDictionary statusBase() {
                          {std::string(AdminStatusKey::protocolVersion), AdminConstants::protocolVersion}};
 }
 
-PlistArray tunnelOwnerList() {
+PlistArray tunnelOwnerList(SharedTunnelScan& tunnels) {
   PlistArray list;
-  for (const auto& [interface, owner] : TunnelOwners::scan()) {
+  for (const auto& [interface, owner] : tunnels.get()) {
     list.emplace_back(PlistDictionary{{std::string(TunnelOwnerKey::interface), interface},
                                       {std::string(TunnelOwnerKey::name), owner.name},
                                       {std::string(TunnelOwnerKey::pid), owner.pid},
@@ -59,18 +58,25 @@ PlistArray tunnelOwnerList() {
 
 }  // namespace
 
-AppSession::AppSession(AdminDaemon& daemon, asio::thread_pool& workers, const ipc::Peer& peer)
-    : daemon_(daemon), queue_(workers), uid_(peer.credentials.uid), identity_(nextSessionIdentity++) {}
+AppSession::AppSession(AdminDaemon& daemon, WorkScheduler& workers, SharedTunnelScan& tunnels, const ipc::Peer& peer)
+    : daemon_(daemon),
+      tunnels_(tunnels),
+      queue_(workers, peer.accountUID),
+      uid_(peer.credentials.uid),
+      identity_(nextSessionIdentity++) {}
 
 void AppSession::handleCall(const MethodSpec& method, const PlistDictionary& arguments, ipc::Reply reply) {
   queue_.post([self = shared_from_this(), selector = std::string(method.selector), arguments, reply] {
+    // Nobody would hear the answer; end() may not have dropped it yet.
+    if (reply.abandoned()) return;
     self->run(selector, arguments, reply);
   });
 }
 
 void AppSession::end() {
-  // Queued behind the calls that arrived before the connection closed, so
-  // a request they open is dropped too instead of outliving its session.
+  queue_.cancel();
+  // Queued behind the call that may be running, so a request it opens is
+  // dropped too instead of outliving its session.
   queue_.post([self = shared_from_this()] { self->daemon_.sessionEnded(self->identity_); });
 }
 
@@ -93,18 +99,21 @@ void AppSession::run(const std::string& selector, const PlistDictionary& argumen
   } else if (selector == AppSelector::unpair) {
     answer(reply, daemon_.unpair(textArgument(arguments, "token").value_or(""), uid_));
   } else if (selector == AppSelector::tunnelOwners) {
-    reply(PlistDictionary{{"items", tunnelOwnerList()}});
+    reply(PlistDictionary{{"items", tunnelOwnerList(tunnels_)}});
   }
 }
 
-ControlSession::ControlSession(AdminDaemon& daemon, asio::thread_pool& workers, const ipc::Peer& peer)
-    : daemon_(daemon), queue_(workers), uid_(peer.credentials.uid), process_(peer.identity) {}
+ControlSession::ControlSession(AdminDaemon& daemon, WorkScheduler& workers, const ipc::Peer& peer)
+    : daemon_(daemon), queue_(workers, peer.accountUID), uid_(peer.credentials.uid), process_(peer.identity) {}
 
 void ControlSession::handleCall(const MethodSpec& method, const PlistDictionary& arguments, ipc::Reply reply) {
   queue_.post([self = shared_from_this(), selector = std::string(method.selector), arguments, reply] {
+    if (reply.abandoned()) return;
     self->run(selector, arguments, reply);
   });
 }
+
+void ControlSession::end() { queue_.cancel(); }
 
 void ControlSession::run(const std::string& selector, const PlistDictionary& arguments, const ipc::Reply& reply) {
   const auto unauthorized = std::unexpected(toPlatformError(AdminError::authorizationFailed));

@@ -6,12 +6,15 @@
 // effective user id fixed at accept time.
 //
 // A session runs its calls on its own SessionQueue, one at a time in
-// arrival order, off the IPC threads. Every reply is answered exactly once,
+// arrival order, off the IPC threads, taking turns with other users'
+// sessions (session_queue.h). Every reply is answered exactly once,
 // except the pairing wait, which AdminDaemon answers when the request is
-// decided (or never, when the session ends first).
+// decided (or never, when the session ends first), and calls still queued
+// when the connection closes: those never run.
 //
-// Lifetimes: the daemon and the worker pool outlive every session; queued
-// work keeps its session alive. Sessions must be owned by a shared_ptr.
+// Lifetimes: the daemon, the scheduler and the tunnel scan outlive every
+// session; queued work keeps its session alive. Sessions must be owned by
+// a shared_ptr.
 #pragma once
 
 #include <atomic>
@@ -21,6 +24,7 @@
 
 #include "daemon/admin_daemon.h"
 #include "daemon/session_queue.h"
+#include "daemon/shared_tunnel_scan.h"
 #include "platform/ipc/peer.h"
 #include "platform/ipc/server.h"
 
@@ -28,11 +32,12 @@ namespace bcn {
 
 class AppSession final : public ipc::Session, public std::enable_shared_from_this<AppSession> {
  public:
-  AppSession(AdminDaemon& daemon, asio::thread_pool& workers, const ipc::Peer& peer);
+  AppSession(AdminDaemon& daemon, WorkScheduler& workers, SharedTunnelScan& tunnels, const ipc::Peer& peer);
 
   void handleCall(const MethodSpec& method, const PlistDictionary& arguments, ipc::Reply reply) override;
 
-  // Tells the daemon this session is gone, after every call already queued.
+  // Drops the calls not yet started and tells the daemon this session is
+  // gone, after the one running.
   void end();
 
   // What AdminDaemon knows the session by: unique for the daemon's life.
@@ -43,6 +48,7 @@ class AppSession final : public ipc::Session, public std::enable_shared_from_thi
   void run(const std::string& selector, const PlistDictionary& arguments, const ipc::Reply& reply);
 
   AdminDaemon& daemon_;
+  SharedTunnelScan& tunnels_;
   SessionQueue queue_;
   const std::uint32_t uid_;
   const SessionID identity_;
@@ -50,9 +56,12 @@ class AppSession final : public ipc::Session, public std::enable_shared_from_thi
 
 class ControlSession final : public ipc::Session, public std::enable_shared_from_this<ControlSession> {
  public:
-  ControlSession(AdminDaemon& daemon, asio::thread_pool& workers, const ipc::Peer& peer);
+  ControlSession(AdminDaemon& daemon, WorkScheduler& workers, const ipc::Peer& peer);
 
   void handleCall(const MethodSpec& method, const PlistDictionary& arguments, ipc::Reply reply) override;
+
+  // Drops the calls not yet started.
+  void end();
 
   std::uint32_t uid() const { return uid_; }
 

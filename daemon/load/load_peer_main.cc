@@ -16,6 +16,21 @@
 //   flood --count N [--control]
 //       opens N connections as this process's user, a status call on each;
 //       prints "served=…", "refused=…" and "holding", then waits to be killed
+//   ns-flood --count N --uids U
+//       moves into a new user namespace, prints "unshared" and waits for
+//       SIGUSR1 (root maps uids 1..U meanwhile), then floods like flood,
+//       connection i as uid 1 + i % U
+//   scan-flood --connections N --depth D --seconds S
+//       N connections each keeping D tunnel-owner calls outstanding;
+//       prints "flooding" once they are open, "sent=…" at the end
+//   queue-close --connections N --calls C
+//       pipelines C tunnel-owner calls on each of N connections, closes
+//       them all, prints "closed", then waits for SIGUSR1
+//   probe --count N [--limit-ms L]
+//       N status calls one after another on one connection; prints the
+//       latency quantiles (p50_ms, p99_ms, max_ms) and failures
+//   hold-fds --count N
+//       holds N descriptors open, prints "held=…", waits for SIGUSR1
 //   form-naming --pid P
 //       prints the external form an attacker would forge for process P
 //   authorize-hold [--approve ID]
@@ -36,13 +51,16 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "daemon/e2e/console_authorization.h"
+#include "daemon/load/attacks.h"
 #include "daemon/load/load_mix.h"
 #include "daemon/load/raw_client.h"
 #include "platform/crypto.h"
@@ -216,28 +234,56 @@ int flood(const Arguments& args) {
   const std::size_t count = args.number("--count", 64);
   const auto socket = args.has("--control") ? controlSocket() : appSocket();
   const char* selector = args.has("--control") ? "statusWithReply:" : "statusWithToken:reply:";
-  std::vector<std::unique_ptr<RawClient>> clients;
-  std::size_t served = 0, refused = 0, other = 0;
-  std::string refusal;
-  for (std::size_t i = 0; i < count; ++i) {
-    auto client = RawClient::connect(socket);
-    if (!client) {
-      ++other;
-      continue;
-    }
-    client->sendCall(1, selector, {});
-    if (client->awaitReply(1, 10s)) {
-      ++served;
-    } else if (client->awaitClose(5s) && client->refusal()) {
-      ++refused;
-      refusal = std::to_string(client->refusal()->code) + " " + client->refusal()->domain + " " +
-                client->refusal()->description;
-    } else {
-      ++other;
-    }
-    clients.push_back(std::move(client));
-  }
-  std::printf("served=%zu\nrefused=%zu\nother=%zu\nrefusal=%s\nholding\n", served, refused, other, refusal.c_str());
+  auto admission = load::openConnections(socket, selector, count);
+  std::printf("%sholding\n", admission.text().c_str());
+  std::fflush(stdout);
+  waitForSignal();
+  return 0;
+}
+
+int nsFlood(const Arguments& args) {
+  if (!load::enterNewUserNamespace()) return std::printf("error=unshare %s\n", std::strerror(errno)), 1;
+  std::printf("unshared\n");
+  std::fflush(stdout);
+  waitForSignal();
+  std::vector<std::uint32_t> uids;
+  for (std::uint32_t uid = 1; uid <= args.number("--uids", 64); ++uid) uids.push_back(uid);
+  auto admission = load::openConnections(appSocket(), "statusWithToken:reply:", args.number("--count", 64), uids);
+  std::printf("%sholding\n", admission.text().c_str());
+  std::fflush(stdout);
+  waitForSignal();
+  return 0;
+}
+
+int scanFlood(const Arguments& args) {
+  const std::size_t depth = args.number("--depth", 1);
+  auto flood = load::openScanFlood(appSocket(), args.number("--connections", 32), depth);
+  std::printf("connections=%zu\nflooding\n", flood.clients.size());
+  std::fflush(stdout);
+  load::runScanFlood(flood, depth, std::chrono::seconds(args.number("--seconds", 10)));
+  std::printf("sent=%zu\nanswered=%zu\n", flood.sent, flood.answered);
+  return 0;
+}
+
+int queueClose(const Arguments& args) {
+  const std::size_t sent =
+      load::queueThenClose(appSocket(), args.number("--connections", 32), args.number("--calls", 20));
+  std::printf("sent=%zu\nclosed\n", sent);
+  std::fflush(stdout);
+  waitForSignal();
+  return 0;
+}
+
+int probe(const Arguments& args) {
+  auto latencies = load::probeStatus(appSocket(), args.number("--count", 50),
+                                     std::chrono::milliseconds(args.number("--limit-ms", 120'000)));
+  std::printf("%s", latencies.text().c_str());
+  return latencies.failed == 0 ? 0 : 1;
+}
+
+int holdFds(const Arguments& args) {
+  std::vector<int> held;
+  std::printf("held=%zu\n", load::holdDescriptors(args.number("--count", 1000), held));
   std::fflush(stdout);
   waitForSignal();
   return 0;
@@ -404,6 +450,11 @@ int main(int argc, char** argv) {
   if (args.mode == "hold") return hold(args);
   if (args.mode == "deny") return deny(args);
   if (args.mode == "flood") return flood(args);
+  if (args.mode == "ns-flood") return nsFlood(args);
+  if (args.mode == "scan-flood") return scanFlood(args);
+  if (args.mode == "queue-close") return queueClose(args);
+  if (args.mode == "probe") return probe(args);
+  if (args.mode == "hold-fds") return holdFds(args);
   if (args.mode == "form-naming") return formNamingMode(args);
   if (args.mode == "authorize-hold") return authorizeHold(args);
   if (args.mode == "send-form") return sendFormMode(args);

@@ -49,3 +49,24 @@ std::optional<std::size_t> descriptorsSettledAt(pid_t pid, std::size_t target, s
 }
 
 }  // namespace bcn::load
+
+namespace bcn::load {
+
+bool connectionsGone(pid_t pid, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  const std::filesystem::path fds = "/proc/" + std::to_string(pid) + "/fd";
+  for (;;) {
+    std::error_code error;
+    std::size_t pidfds = 0;
+    for (std::filesystem::directory_iterator it(fds, error), end; !error && it != end; it.increment(error)) {
+      std::error_code ignored;
+      if (std::filesystem::read_symlink(it->path(), ignored) == "anon_inode:[pidfd]") ++pidfds;
+    }
+    if (error) return false;
+    if (pidfds == 0) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+}  // namespace bcn::load

@@ -22,6 +22,12 @@ std::optional<std::size_t> residentBytes(pid_t pid);
 // or below, and returns the last count read (nothing if the process went).
 std::optional<std::size_t> descriptorsSettledAt(pid_t pid, std::size_t target, std::chrono::milliseconds limit);
 
+// Waits up to `limit` until `pid` holds no pidfd, and returns whether it got
+// there. The daemon holds one per connection from accept until the
+// connection is gone entirely, so none left means every connection closed
+// before has been let go, its place under the caps included.
+bool connectionsGone(pid_t pid, std::chrono::milliseconds limit);
+
 // "VmRSS: 1234 kB" → 1234 * 1024; nothing without such a line.
 std::optional<std::size_t> parseResidentBytes(const std::string& status);
 

@@ -14,6 +14,9 @@
 //     bad frame refused;
 //   - held waits (bcn-load-peer hold/deny): users waiting on requests,
 //     half denied by their consoles, half dropped mid-wait;
+//   - a hostile user (soak_hostile_actor.h) cycling through scan floods,
+//     queue-then-close and user-namespace connection floods, while a
+//     bystander's status calls must stay answered within 5 s;
 //   - the pairing actor (soak_pairing_actor.h): approvals through polkit
 //     (with BCN_POLKIT_TEST set, as scripts/test.sh does), refusals,
 //     denials, abandoned waits, unpairing, service switches, tunnel scans,
@@ -38,6 +41,7 @@
 #include "daemon/load/hold_cycle.h"
 #include "daemon/load/pairing_file_watcher.h"
 #include "daemon/load/process_usage.h"
+#include "daemon/load/soak_hostile_actor.h"
 #include "daemon/load/soak_pairing_actor.h"
 #include "netcore/shim/testing/held_process.h"
 #include "platform/netprefs/testing/net_namespace.h"
@@ -126,6 +130,12 @@ void runMixes(const std::filesystem::path& peer, const Settings& settings, Clock
   }
 }
 
+void runHostile(load::HostileActor& actor, Clock::time_point until, Tally& tally) {
+  while (Clock::now() + 5s < until) actor.runCycle();
+  for (const auto& [name, count] : actor.counts()) tally.add("hostile " + name, count);
+  for (const auto& failure : actor.failures()) tally.failure("hostile: " + failure);
+}
+
 void runHolds(const load::HoldCycle& cycle, Clock::time_point until, Tally& tally) {
   while (Clock::now() + 2s < until) {
     const auto result = load::runHoldCycle(cycle);
@@ -173,11 +183,17 @@ int soak(const Settings& settings) {
   // Resident memory every half minute: a leak climbs steadily, while the
   // allocator's pools level off.
   std::vector<std::size_t> memorySamples;
+  double worstBystanderMs = 0;  // written by the hostile thread, read after the joins
   auto nextSample = Clock::now();
   // Every population at once until `until`.
   auto populate = [&](Clock::time_point until) {
     std::thread mixes([&] { runMixes(appPeer, settings, until, tally); });
     std::thread holds([&] { runHolds(cycle, until, tally); });
+    std::thread hostile([&] {
+      load::HostileActor attacker({.appPeer = appPeer, .attacker = "71000", .bystander = "71001"});
+      runHostile(attacker, until, tally);
+      worstBystanderMs = std::max(worstBystanderMs, attacker.worstP99());
+    });
     while (Clock::now() < until) {
       actor.step();
       peakDescriptors = std::max(peakDescriptors, load::openDescriptors(pid).value_or(0));
@@ -188,6 +204,7 @@ int soak(const Settings& settings) {
     }
     mixes.join();
     holds.join();
+    hostile.join();
   };
 
   // A warm-up of the same shape, so that the baseline includes every pool
@@ -235,6 +252,7 @@ int soak(const Settings& settings) {
   for (const auto& [key, count] : tally.counts()) std::printf("  %s: %zu\n", key.c_str(), count);
   std::printf("  descriptors: %zu before, %zu at peak, %zu after\n", baseDescriptors, peakDescriptors, descriptors);
   std::printf("  resident memory: %zu KiB before, %zu KiB after\n", baseMemory >> 10, memory >> 10);
+  std::printf("  bystander p99 under attack, worst: %.1f ms\n", worstBystanderMs);
   std::printf("  resident memory every 30 s (KiB):");
   for (std::size_t sample : memorySamples) std::printf(" %zu", sample);
   std::printf("\n");

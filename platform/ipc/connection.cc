@@ -8,27 +8,35 @@
 
 namespace bcn::ipc {
 
-ConnectionSet::Admission ConnectionSet::admit(const std::shared_ptr<Connection>& connection, std::uint32_t uid) {
+ConnectionSet::Admission ConnectionSet::admit(const std::shared_ptr<Connection>& connection, std::uint32_t account) {
   std::lock_guard guard(mutex);
   if (stopping) return Admission::stopping;
-  auto counted = openPerUID.find(uid);
+  auto counted = openPerUID.find(account);
   if (limitPerUID != 0 && counted != openPerUID.end() && counted->second >= limitPerUID) return Admission::overLimit;
-  ++openPerUID[uid];
+  if (limitTotal != 0 && open.size() >= limitTotal) return Admission::busy;
+  ++openPerUID[account];
   open.emplace(connection.get(), connection);
   return Admission::admitted;
 }
 
-void ConnectionSet::release(const Connection* connection, std::uint32_t uid) {
+void ConnectionSet::release(const Connection* connection, std::uint32_t account) {
   std::lock_guard guard(mutex);
   if (open.erase(connection) == 0) return;
-  auto it = openPerUID.find(uid);
+  auto it = openPerUID.find(account);
   if (it != openPerUID.end() && --it->second == 0) openPerUID.erase(it);
 }
 
+// Counts as one of its connection's outstanding calls until answered, or
+// until the last copy of its Reply is gone unanswered.
 struct Reply::State {
   std::weak_ptr<Connection> connection;
   std::uint64_t sequence = 0;
   std::atomic<bool> used{false};
+
+  ~State() {
+    if (used.load()) return;
+    if (auto owner = connection.lock()) owner->callFinished();
+  }
 };
 
 void Reply::operator()(ReplyValues reply) const {
@@ -39,19 +47,25 @@ void Reply::operator()(ReplyValues reply) const {
   // The caller still gets an answer when the values cannot travel.
   if (!frame) frame = replyFrame({state_->sequence, {{}, replyNotEncodable()}});
   if (frame) connection->send(std::move(*frame));
+  connection->callFinished();
 }
 
 bool Reply::answered() const { return state_ && state_->used.load(); }
 
-Connection::Connection(std::shared_ptr<asio::io_context> io, Socket socket,
-                       std::shared_ptr<const ServiceState> service, std::shared_ptr<ConnectionSet> set,
-                       PeerCredentials credentials, int pidfd)
+bool Reply::abandoned() const {
+  if (!state_) return true;
+  auto connection = state_->connection.lock();
+  return !connection || connection->closed();
+}
+
+Connection::Connection(std::shared_ptr<asio::io_context> io, Socket socket, std::shared_ptr<const ServiceState> service,
+                       std::shared_ptr<ConnectionSet> set, PeerCredentials credentials, int pidfd,
+                       std::uint32_t account)
     : io_(std::move(io)),
       socket_(std::move(socket)),
       service_(std::move(service)),
       set_(std::move(set)),
-      peer_{credentials, pidfd, std::nullopt},
-      readBuffer_(64 * 1024) {}
+      peer_{credentials, pidfd, std::nullopt, account} {}
 
 Connection::~Connection() {
   if (peer_.pidfd >= 0) ::close(peer_.pidfd);
@@ -79,6 +93,12 @@ void Connection::send(std::vector<std::uint8_t> frame) {
 void Connection::begin() {
   if (closed_) return;
   peer_.identity = readPeerIdentity(peer_.credentials.pid, peer_.pidfd);
+  asio::error_code error;
+  socket_.non_blocking(true, error);
+  if (error) {
+    closeNow();
+    return;
+  }
   session_ = service_->makeSession(peer_);
   if (!session_) {
     closeNow();
@@ -98,37 +118,13 @@ void Connection::begin() {
   readMore();
 }
 
-void Connection::readMore() {
-  if (closed_ || reading_ || queuedBytes_ >= kPauseReadingAt) return;
-  reading_ = true;
-  if (admittedExecutable_) {
-    socket_.async_wait(Socket::wait_read,
-                       [self = shared_from_this()](const asio::error_code& error) { self->onReadable(error); });
-    return;
-  }
-  socket_.async_read_some(asio::buffer(readBuffer_),
-                          [self = shared_from_this()](const asio::error_code& error, std::size_t length) {
-                            self->onRead(error, length);
-                          });
-}
-
-void Connection::onReadable(const asio::error_code& error) {
-  reading_ = false;
-  if (closed_) return;
-  if (error) {
-    closeNow();
-    return;
-  }
-  auto received = receiveTagged(socket_.native_handle(), readBuffer_);
-  if (!received && (received.error() == EAGAIN || received.error() == EWOULDBLOCK)) {
-    readMore();
-    return;
-  }
-  if (!received || received->length == 0 || !speakerStillAdmitted(received->senderPid)) {
-    closeNow();
-    return;
-  }
-  consume(received->length);
+void Connection::callFinished() {
+  asio::dispatch(socket_.get_executor(), [self = shared_from_this()] {
+    if (self->callsOutstanding_ > 0) --self->callsOutstanding_;
+    // An answer given while a frame is being dispatched lets the loop there
+    // go on by itself.
+    if (!self->dispatching_) self->pump();
+  });
 }
 
 bool Connection::speakerStillAdmitted(std::int32_t senderPid) const {
@@ -146,19 +142,8 @@ bool Connection::executableUnchanged() const {
   return executableStampOf(peer_.credentials.pid, peer_.pidfd, peer_.identity) == admittedExecutable_;
 }
 
-void Connection::onRead(const asio::error_code& error, std::size_t length) {
-  reading_ = false;
-  if (closed_) return;
-  if (error) {
-    closeNow();
-    return;
-  }
-  consume(length);
-}
-
-void Connection::consume(std::size_t length) {
-  reader_.append(std::span(readBuffer_).first(length));
-  for (;;) {
+void Connection::pump() {
+  while (!closed_ && callsOutstanding_ < kMaxCallsOutstanding) {
     auto frame = reader_.next();
     if (!frame) {
       closeNow();
@@ -168,6 +153,70 @@ void Connection::consume(std::size_t length) {
     if (!dispatch(**frame)) return;
   }
   readMore();
+}
+
+void Connection::readMore() {
+  if (closed_ || reading_ || queuedBytes_ >= kPauseReadingAt) return;
+  if (callsOutstanding_ >= kMaxCallsOutstanding) {
+    // Nothing else may be pending now: the connection holds itself until
+    // an answer lets it read again (or it closes).
+    keepAlive_ = shared_from_this();
+    return;
+  }
+  keepAlive_.reset();
+  reading_ = true;
+  if (admittedExecutable_) {
+    // Waits without a buffer too; the bytes are then received with the
+    // sender's pid, which a plain read would lose.
+    socket_.async_wait(Socket::wait_read,
+                       [self = shared_from_this()](const asio::error_code& error) { self->onReadable(error); });
+    return;
+  }
+  // Waits on one byte, so an idle connection costs no buffer; the rest is
+  // read into a per-thread buffer once something is there.
+  socket_.async_read_some(
+      asio::buffer(&firstByte_, 1),
+      [self = shared_from_this()](const asio::error_code& error, std::size_t length) { self->onRead(error, length); });
+}
+
+void Connection::onRead(const asio::error_code& error, std::size_t length) {
+  reading_ = false;
+  if (closed_) return;
+  if (error) {
+    closeNow();
+    return;
+  }
+  reader_.append(std::span(&firstByte_, length));
+  thread_local std::vector<std::uint8_t> buffer(64 * 1024);
+  asio::error_code more;
+  const std::size_t rest = socket_.read_some(asio::buffer(buffer), more);
+  if (more && more != asio::error::would_block && more != asio::error::try_again) {
+    closeNow();
+    return;
+  }
+  if (!more) reader_.append(std::span(buffer).first(rest));
+  pump();
+}
+
+void Connection::onReadable(const asio::error_code& error) {
+  reading_ = false;
+  if (closed_) return;
+  if (error) {
+    closeNow();
+    return;
+  }
+  thread_local std::vector<std::uint8_t> buffer(64 * 1024);
+  auto received = receiveTagged(socket_.native_handle(), buffer);
+  if (!received && (received.error() == EAGAIN || received.error() == EWOULDBLOCK)) {
+    readMore();
+    return;
+  }
+  if (!received || received->length == 0 || !speakerStillAdmitted(received->senderPid)) {
+    closeNow();
+    return;
+  }
+  reader_.append(std::span(buffer).first(received->length));
+  pump();
 }
 
 bool Connection::dispatch(const std::vector<std::uint8_t>& payload) {
@@ -182,7 +231,10 @@ bool Connection::dispatch(const std::vector<std::uint8_t>& payload) {
   auto state = std::make_shared<Reply::State>();
   state->connection = weak_from_this();
   state->sequence = call->sequence;
+  ++callsOutstanding_;
+  dispatching_ = true;
   session_->handleCall(*method, call->arguments, Reply(std::move(state)));
+  dispatching_ = false;
   return !closed_;
 }
 
@@ -203,7 +255,7 @@ void Connection::writeMore() {
       self->closeNow();
       return;
     }
-    if (self->queuedBytes_ < kResumeReadingAt) self->readMore();
+    if (self->queuedBytes_ < kResumeReadingAt) self->pump();
     self->writeMore();
   });
 }
@@ -211,11 +263,14 @@ void Connection::writeMore() {
 void Connection::closeNow() {
   if (closed_) return;
   closed_ = true;
+  gone_.store(true, std::memory_order_release);
+  // Released last, by whoever called: this may be the final reference.
+  auto self = std::move(keepAlive_);
   asio::error_code ignored;
   socket_.shutdown(Socket::shutdown_both, ignored);
   socket_.close(ignored);
   outbox_.clear();
-  set_->release(this, peer_.credentials.uid);
+  set_->release(this, peer_.accountUID);
   if (auto session = std::move(session_); session && service_->ended) service_->ended(session);
 }
 

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <asio.hpp>
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -30,20 +31,24 @@ struct ServiceState {
 };
 
 // The server's open connections, so that stop() can close them, and how
-// many each user holds, so that one user cannot take every descriptor.
+// many each account (account.h) holds, so that one person cannot take
+// every descriptor, nor all of them together the last ones.
 struct ConnectionSet {
   std::mutex mutex;
   bool stopping = false;  // guarded by mutex
   std::unordered_map<const Connection*, std::weak_ptr<Connection>> open;  // guarded by mutex
   std::unordered_map<std::uint32_t, std::size_t> openPerUID;              // guarded by mutex
-  std::size_t limitPerUID = 0;  // 0: no limit; fixed before the first accept
+  // 0: no limit. Both fixed before the first accept.
+  std::size_t limitPerUID = 0;
+  std::size_t limitTotal = 0;
 
-  // Records `connection` of `uid` as open, unless the server is stopping
-  // or the user already holds limitPerUID connections (nothing recorded).
-  enum class Admission { admitted, stopping, overLimit };
-  Admission admit(const std::shared_ptr<Connection>& connection, std::uint32_t uid);
+  // Records `connection` of `account` as open, unless the server is
+  // stopping, holds limitTotal connections, or the account already holds
+  // limitPerUID (nothing recorded then).
+  enum class Admission { admitted, stopping, overLimit, busy };
+  Admission admit(const std::shared_ptr<Connection>& connection, std::uint32_t account);
   // Forgets a connection admit() recorded; a no-op for any other.
-  void release(const Connection* connection, std::uint32_t uid);
+  void release(const Connection* connection, std::uint32_t account);
 };
 
 class Connection : public std::enable_shared_from_this<Connection> {
@@ -54,9 +59,14 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // does not read; resume once it drains below the lower mark.
   static constexpr std::size_t kPauseReadingAt = 4u << 20;
   static constexpr std::size_t kResumeReadingAt = 1u << 20;
+  // Stop reading while this many calls are unanswered: a peer that
+  // pipelines calls waits in its own socket buffer, not in the server's
+  // memory or its workers' queues. Enough for a pairing wait beside the
+  // calls an app makes meanwhile.
+  static constexpr std::size_t kMaxCallsOutstanding = 4;
 
   Connection(std::shared_ptr<asio::io_context> io, Socket socket, std::shared_ptr<const ServiceState> service,
-             std::shared_ptr<ConnectionSet> set, PeerCredentials credentials, int pidfd);
+             std::shared_ptr<ConnectionSet> set, PeerCredentials credentials, int pidfd, std::uint32_t account);
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
@@ -66,13 +76,19 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // Queues a whole frame for the peer; dropped once closed.
   void send(std::vector<std::uint8_t> frame);
   void close();
+  // Whether the connection has closed (any thread; may lag close()).
+  bool closed() const { return gone_.load(std::memory_order_acquire); }
+  // A call this connection dispatched was answered or dropped unanswered.
+  void callFinished();
 
  private:
   void begin();
+  // Runs the whole frames already read, then reads more, as far as the
+  // limits allow.
+  void pump();
   void readMore();
   void onRead(const asio::error_code& error, std::size_t length);
   void onReadable(const asio::error_code& error);
-  void consume(std::size_t length);
   // Whether the admitted process, running the file it was admitted with,
   // is still the one speaking. Always true for a service without a
   // requirement.
@@ -95,13 +111,20 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::optional<ExecutableStamp> admittedExecutable_;
   std::shared_ptr<Session> session_;
   FrameReader reader_;
-  std::vector<std::uint8_t> readBuffer_;
+  std::uint8_t firstByte_ = 0;
   std::deque<std::vector<std::uint8_t>> outbox_;
   std::vector<std::vector<std::uint8_t>> inFlight_;
   std::size_t queuedBytes_ = 0;
+  std::size_t callsOutstanding_ = 0;
   bool reading_ = false;
   bool writing_ = false;
+  bool dispatching_ = false;
   bool closed_ = false;
+  std::atomic<bool> gone_{false};
+  // Set while reading waits for calls to be answered, when no operation
+  // holds the connection; a peer that hangs up meanwhile is noticed once
+  // one is.
+  std::shared_ptr<Connection> keepAlive_;
 };
 
 }  // namespace bcn::ipc

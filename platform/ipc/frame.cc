@@ -46,7 +46,9 @@ std::expected<std::optional<std::vector<std::uint8_t>>, FrameError> FrameReader:
   std::vector<std::uint8_t> payload(body, body + length);
   start_ += kFrameHeaderBytes + length;
   if (start_ == buffer_.size()) {
-    buffer_.clear();
+    // Nothing is waiting: give the memory back, so that a connection that
+    // once sent a large frame does not keep its size while idle.
+    std::vector<std::uint8_t>().swap(buffer_);
     start_ = 0;
   }
   return payload;

@@ -35,6 +35,13 @@ inline PlatformError connectionLimitReached() {
   return {PlatformError::kPosixDomain, EAGAIN, "Too many connections from this user; close one and try again."};
 }
 
+// The server refused the connection because it holds as many as it keeps
+// for everyone together; some other client must close first. Sent like
+// connectionLimitReached().
+inline PlatformError serviceBusy() {
+  return {PlatformError::kPosixDomain, EBUSY, "The service has too many connections open; try again later."};
+}
+
 // A synchronous call gave up waiting.
 inline PlatformError timedOut() { return PlatformError::fromErrno(ETIMEDOUT, "wait for IPC reply"); }
 

@@ -34,6 +34,9 @@ struct Peer {
   // The connecting process named beyond pid reuse; absent when it had
   // already gone by the time it was accepted.
   std::optional<ProcessIdentity> identity;
+  // Whom the connection counts against in the server's caps (account.h):
+  // the uid, or the owner of the user namespace the peer connected from.
+  std::uint32_t accountUID = 0;
 };
 
 std::optional<PeerCredentials> readPeerCredentials(int socket);

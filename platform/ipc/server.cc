@@ -7,6 +7,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/ipc/account.h"
 #include "platform/ipc/connection.h"
 #include "platform/ipc/ipc_errors.h"
 
@@ -71,14 +72,19 @@ class Listener : public std::enable_shared_from_this<Listener> {
     auto credentials = readPeerCredentials(fd);
     if (credentials) {
       const int pidfd = readPeerPidfd(fd);
+      const std::uint32_t account =
+          accountableUID(credentials->pid, pidfd, credentials->uid).value_or(credentials->uid);
       auto connection =
-          std::make_shared<Connection>(io_, std::move(socket), service_, set_, *credentials, pidfd);
-      switch (set_->admit(connection, credentials->uid)) {
+          std::make_shared<Connection>(io_, std::move(socket), service_, set_, *credentials, pidfd, account);
+      switch (set_->admit(connection, account)) {
         case ConnectionSet::Admission::admitted:
           connection->start();
           break;
         case ConnectionSet::Admission::overLimit:
-          refuse(fd);
+          refuse(fd, connectionLimitReached());
+          break;
+        case ConnectionSet::Admission::busy:
+          refuse(fd, serviceBusy());
           break;
         case ConnectionSet::Admission::stopping:
           break;
@@ -91,9 +97,8 @@ class Listener : public std::enable_shared_from_this<Listener> {
   // Tells the peer why before closing: a client library can then report the
   // limit instead of a bare disconnection. The socket is fresh, so the small
   // frame fits its send buffer and the write cannot block.
-  static void refuse(int fd) {
-    static const std::vector<std::uint8_t> frame =
-        replyFrame({0, {{}, connectionLimitReached()}}).value_or(std::vector<std::uint8_t>{});
+  static void refuse(int fd, PlatformError why) {
+    const std::vector<std::uint8_t> frame = replyFrame({0, {{}, std::move(why)}}).value_or(std::vector<std::uint8_t>{});
     if (!frame.empty()) (void)::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
   }
 
@@ -122,8 +127,10 @@ std::size_t Server::defaultThreads() {
 
 Server::Server(std::size_t threads) : Server(threads, 0) {}
 
-Server::Server(std::size_t threads, std::size_t connectionsPerUID) : state_(std::make_shared<State>()) {
+Server::Server(std::size_t threads, std::size_t connectionsPerUID, std::size_t connectionsTotal)
+    : state_(std::make_shared<State>()) {
   state_->connections->limitPerUID = connectionsPerUID;
+  state_->connections->limitTotal = connectionsTotal;
   for (std::size_t i = 0; i < std::max<std::size_t>(threads, 1); ++i) {
     state_->threads.emplace_back([io = state_->io] { io->run(); });
   }

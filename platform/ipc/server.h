@@ -18,11 +18,19 @@
 // `ended` runs exactly once with the session, after which replies to the
 // connection's calls are silently dropped.
 //
-// A server may cap the connections one user (effective uid) holds open at
-// once, across all its services. A connection beyond the cap is refused at
-// accept: before anything else the server sends it one reply frame with
-// sequence 0 carrying connectionLimitReached() (ipc_errors.h), then closes
-// it; no session is made and `ended` is not called.
+// A server may cap the connections one user holds open at once, across all
+// its services; a peer in a user namespace counts against the namespace's
+// owner (account.h). It may also cap the connections of everyone together,
+// below its descriptor limit, so that it never runs out of descriptors to
+// refuse with. A connection beyond either cap is refused at accept: before
+// anything else the server sends it one reply frame with sequence 0
+// carrying connectionLimitReached() or serviceBusy() (ipc_errors.h), then
+// closes it; no session is made and `ended` is not called.
+//
+// Work a connection may cause is bounded: while it has
+// Connection::kMaxCallsOutstanding calls unanswered, or much reply data
+// unread, the server reads nothing more from it. Idle connections hold no
+// read buffer.
 //
 // The Server object itself is thread-safe. stop() (or destruction) closes
 // every connection, runs their ended hooks and joins the threads; it must
@@ -58,6 +66,9 @@ class Reply {
 
   // Whether some copy has answered already.
   bool answered() const;
+  // Whether the connection the call came on has closed, so that an answer
+  // would be dropped: work queued for the call need not run.
+  bool abandoned() const;
 
  private:
   friend class Connection;
@@ -95,8 +106,9 @@ class Server {
   static std::size_t defaultThreads();
 
   explicit Server(std::size_t threads = defaultThreads());
-  // At most `connectionsPerUID` open connections per user; 0 is no limit.
-  Server(std::size_t threads, std::size_t connectionsPerUID);
+  // At most `connectionsPerUID` open connections per user and
+  // `connectionsTotal` in all; 0 is no limit.
+  Server(std::size_t threads, std::size_t connectionsPerUID, std::size_t connectionsTotal = 0);
   ~Server();
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;

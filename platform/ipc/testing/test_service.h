@@ -81,12 +81,13 @@ class RecordingSession final : public Session {
   std::chrono::milliseconds callTime_;
 };
 
-// A server with one service on `dir/service`, recording into `record`.
+// A server with one service on `dir/service`, recording into `record`,
+// holding at most `connectionsTotal` connections (0: no limit).
 struct TestService {
   explicit TestService(const ServiceProtocol& protocol = adminAppProtocol(),
                        std::optional<ServiceRequirement> requirement = std::nullopt,
-                       std::chrono::milliseconds callTime = {})
-      : path(dir / "service") {
+                       std::chrono::milliseconds callTime = {}, std::size_t connectionsTotal = 0)
+      : path(dir / "service"), server(Server::defaultThreads(), 0, connectionsTotal) {
     auto fd = bindServiceSocket(path);
     if (!fd) throw std::runtime_error(fd.error().description);
     Service service;
