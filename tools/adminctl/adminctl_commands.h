@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace bcn::cli {
 
@@ -17,7 +18,9 @@ struct AdminctlOptions {
 };
 
 int runPending(const AdminctlOptions& options);
-int runApprove(const AdminctlOptions& options, const std::string& requestID);
+// Approves each request in turn in one model, as the console does: polkit
+// asks the administrator once and the kept authorization covers the rest.
+int runApprove(const AdminctlOptions& options, const std::vector<std::string>& requestIDs);
 int runDeny(const AdminctlOptions& options, const std::string& requestID);
 int runUnpairAll(const AdminctlOptions& options);
 
