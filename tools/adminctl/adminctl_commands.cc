@@ -6,10 +6,7 @@
 
 #include <cctype>
 #include <cstdio>
-#include <functional>
 #include <optional>
-#include <utility>
-#include <vector>
 
 #include "platform/authorization/polkit_authorization.h"
 #include "platform/ipc/service_socket.h"
@@ -45,27 +42,21 @@ std::optional<TerminalAgent> terminalAgentFor(const AdminctlOptions& options) {
   return std::move(*agent);
 }
 
-// Runs actions that need the pair right, one after another in one model,
-// as the console does for an administrator who approves several requests;
-// prints `done` (or the model's message) for each. Stops at the first that
-// fails, naming it when there are several.
-int runAuthorizedActions(const AdminctlOptions& options, DaemonCall call,
-                         const std::vector<std::pair<std::string, std::function<void(AdminModel&)>>>& actions,
-                         const std::string& done) {
+// Runs an action that needs the pair right; prints `done` on success.
+int runAuthorizedAction(const AdminctlOptions& options, DaemonCall call, const std::function<void(AdminModel&)>& action,
+                        const std::string& done) {
   const auto agent = terminalAgentFor(options);
   PolkitAuthorizationServices authorization;
   ModelDriver driver(authorization);
-  std::string message;
-  for (const auto& [label, action] : actions) {
-    const auto outcome = driver.act(action);
-    if (!outcome || outcome->kind != ModelOutcome::Kind::succeeded) {
-      const std::string why = describeOutcome(outcome, call, controlSocket());
-      return failAdminctl(actions.size() > 1 ? label + ": " + why : why);
-    }
-    message = driver.model().message().value_or(QString::fromStdString(done)).toStdString();
-    if (!options.json) printText((actions.size() > 1 ? label + ": " : std::string()) + message + "\n");
+  const auto outcome = driver.act(action);
+  if (!outcome || outcome->kind != ModelOutcome::Kind::succeeded) {
+    return failAdminctl(describeOutcome(outcome, call, controlSocket()));
   }
-  if (options.json) printJson({{"done", true}, {"message", message}});
+  if (options.json) {
+    printJson({{"done", true}, {"message", driver.model().message().value_or(QString()).toStdString()}});
+  } else {
+    printText(driver.model().message().value_or(QString::fromStdString(done)).toStdString() + "\n");
+  }
   return 0;
 }
 
@@ -86,13 +77,10 @@ int runPending(const AdminctlOptions& options) {
   return 0;
 }
 
-int runApprove(const AdminctlOptions& options, const std::vector<std::string>& requestIDs) {
-  std::vector<std::pair<std::string, std::function<void(AdminModel&)>>> actions;
-  for (const auto& typed : requestIDs) {
-    const QString id = requestIDFrom(typed);
-    actions.emplace_back(id.toStdString(), [id](AdminModel& model) { model.approve(id); });
-  }
-  return runAuthorizedActions(options, DaemonCall::approve, actions, "Beaconbar is paired.");
+int runApprove(const AdminctlOptions& options, const std::string& requestID) {
+  const QString id = requestIDFrom(requestID);
+  return runAuthorizedAction(
+      options, DaemonCall::approve, [id](AdminModel& model) { model.approve(id); }, "Beaconbar is paired.");
 }
 
 int runDeny(const AdminctlOptions& options, const std::string& requestID) {
@@ -112,9 +100,8 @@ int runDeny(const AdminctlOptions& options, const std::string& requestID) {
 }
 
 int runUnpairAll(const AdminctlOptions& options) {
-  return runAuthorizedActions(
-      options, DaemonCall::unpairAll, {{"unpair-all", [](AdminModel& model) { model.unpairAll(); }}},
-      "All pairings removed.");
+  return runAuthorizedAction(
+      options, DaemonCall::unpairAll, [](AdminModel& model) { model.unpairAll(); }, "All pairings removed.");
 }
 
 }  // namespace bcn::cli

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 namespace bcn::cli {
 
@@ -18,9 +17,7 @@ struct AdminctlOptions {
 };
 
 int runPending(const AdminctlOptions& options);
-// Approves each request in turn in one model, as the console does: polkit
-// asks the administrator once and the kept authorization covers the rest.
-int runApprove(const AdminctlOptions& options, const std::vector<std::string>& requestIDs);
+int runApprove(const AdminctlOptions& options, const std::string& requestID);
 int runDeny(const AdminctlOptions& options, const std::string& requestID);
 int runUnpairAll(const AdminctlOptions& options);
 

@@ -28,10 +28,8 @@ int run(int argc, char** argv) {
 
   CLI::App* pending = app.add_subcommand("pending", "The pairing requests of this user, oldest first");
   std::string requestID;
-  std::vector<std::string> approveIDs;
-  CLI::App* approve =
-      app.add_subcommand("approve", "Approve pairing requests, in order (asks for administrator rights once)");
-  approve->add_option("ID", approveIDs, "Request ids, as pending lists them")->required();
+  CLI::App* approve = app.add_subcommand("approve", "Approve a pairing request (asks for administrator rights)");
+  approve->add_option("ID", requestID, "Request id, as pending lists it")->required();
   CLI::App* deny = app.add_subcommand("deny", "Deny a pairing request");
   deny->add_option("ID", requestID, "Request id, as pending lists it")->required();
   CLI::App* unpairAll =
@@ -49,7 +47,7 @@ int run(int argc, char** argv) {
   // The model delivers its results through the application's event loop.
   QCoreApplication application(argc, argv);
   if (pending->parsed()) return runPending(options);
-  if (approve->parsed()) return runApprove(options, approveIDs);
+  if (approve->parsed()) return runApprove(options, requestID);
   if (deny->parsed()) return runDeny(options, requestID);
   if (unpairAll->parsed()) return runUnpairAll(options);
   return kExitUsage;

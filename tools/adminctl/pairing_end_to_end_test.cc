@@ -232,36 +232,6 @@ TEST_F(PairingEndToEnd, PairApproveSwitchAndUnpair) {
   EXPECT_EQ(revoked.standardOutput, "All pairings removed.\n") << revoked.standardError;
 }
 
-// One run approves several requests in order, as the console does; the
-// first one that fails stops the rest and is named.
-TEST_F(PairingEndToEnd, ApprovesSeveralRequestsInOneRun) {
-  if (!polkitAvailable()) GTEST_SKIP() << "needs polkitd and its test users; run scripts/test.sh";
-  ASSERT_TRUE(daemon_->start());
-  const std::string user = "bcn-polkit-yes";
-  giveConfigurationHomeTo(user);
-  std::vector<std::future<ProcessResult>> pairings;
-  for (int i = 0; i < 3; ++i) pairings.push_back(pairInBackground(user));
-  auto ids = pendingOnceThereAre(3, user);
-  ASSERT_EQ(ids.size(), 3u);
-
-  const std::string unknown = "0B1C2D3E-4F50-4617-8293-A4B5C6D7E8F9";
-  auto stopped = adminctl(user, {"approve", ids[0], unknown, ids[1]});
-  EXPECT_EQ(stopped.exitCode, 1);
-  EXPECT_EQ(stopped.standardOutput, ids[0] + ": Beaconbar is paired.\n");
-  EXPECT_TRUE(isOneErrorLine(stopped, "beaconbar-adminctl"));
-  EXPECT_NE(stopped.standardError.find(unknown + ": "), std::string::npos) << stopped.standardError;
-  EXPECT_EQ(pendingOnceThereAre(2, user), (std::vector<std::string>{ids[1], ids[2]}));
-
-  auto approved = adminctl(user, {"approve", ids[1], ids[2]});
-  EXPECT_EQ(approved.exitCode, 0) << approved.standardError;
-  EXPECT_EQ(approved.standardOutput, ids[1] + ": Beaconbar is paired.\n" + ids[2] + ": Beaconbar is paired.\n");
-  for (auto& pairing : pairings) {
-    auto paired = pairing.get();
-    EXPECT_EQ(paired.exitCode, 0) << paired.standardError;
-  }
-  EXPECT_TRUE(pendingOnceThereAre(0, user).empty());
-}
-
 TEST_F(PairingEndToEnd, AnAdministratorWithoutTheRightCannotApprove) {
   if (!polkitAvailable()) GTEST_SKIP() << "needs polkitd and its test users; run scripts/test.sh";
   ASSERT_TRUE(daemon_->start());
