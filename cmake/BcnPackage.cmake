@@ -27,11 +27,12 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://example.org/beaconbar")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${BCN_MAINTAINER}")
 
 set(CPACK_DEBIAN_CLI_PACKAGE_NAME beaconbar)
+# CPack indents the lines after the synopsis itself.
 set(CPACK_COMPONENT_CLI_DESCRIPTION "network status on the command line
- Shows this machine's network interfaces with their state, addresses and
- traffic, the traffic history, network services, tunnel owners and public
- addresses. Paired with the Beaconbar admin helper it switches network
- services on and off for its user.")
+Shows this machine's network interfaces with their state, addresses and
+traffic, the traffic history, network services, tunnel owners and public
+addresses. Paired with the Beaconbar admin helper it switches network
+services on and off for its user.")
 
 set(CPACK_DEBIAN_ADMIN_PACKAGE_NAME beaconbar-admin)
 set(CPACK_DEBIAN_ADMIN_PACKAGE_SECTION admin)
@@ -40,10 +41,10 @@ set(CPACK_DEBIAN_ADMIN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_ADMIN_PACKAGE_DEPENDS "polkitd, pkexec, systemd")
 set(CPACK_DEBIAN_ADMIN_PACKAGE_RECOMMENDS "beaconbar")
 set(CPACK_COMPONENT_ADMIN_DESCRIPTION "Beaconbar admin helper and console
- A root daemon, started by systemd on the first connection, that pairs
- client programs after an administrator approves through polkit and
- switches network services for paired users. Includes the Beaconbar Admin
- console (Qt), beaconbar-adminctl for terminals, and an uninstaller.")
+A root daemon, started by systemd on the first connection, that pairs
+client programs after an administrator approves through polkit and
+switches network services for paired users. Includes the Beaconbar Admin
+console (Qt), beaconbar-adminctl for terminals, and an uninstaller.")
 
 # Every package carries its copyright and changelog, as Debian asks.
 foreach(package beaconbar beaconbar-admin)

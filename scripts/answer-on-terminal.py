@@ -59,6 +59,9 @@ def main():
             seen = seen[prompt.search(seen).end():]
             answered += 1
             if answered == 1:
+                # Typed too early, the answer lands before the asking
+                # program turns echo off and flushes its input.
+                time.sleep(1)
                 os.write(master, args.answer.encode() + b"\n")
             else:
                 print("\nanswer-on-terminal: asked again", file=sys.stderr)

@@ -100,7 +100,7 @@ mkdir -p "$home"
 step "packages (scripts/package.sh)"
 bash scripts/install-package-deps.sh
 bash scripts/package.sh >"$home/package.log" 2>&1 || { tail -n 40 "$home/package.log" >&2; exit 1; }
-grep -A4 '^== ' "$home/package.log"
+grep -A4 '^== ' "$home/package.log" || tail -n 1 "$home/package.log"
 debs=("$repo"/build-package/packages/*.deb)
 
 step "image"
