@@ -81,7 +81,7 @@ for prefix in /usr /usr/local; do
   done
   remove "$root$prefix/libexec/beaconbar-admin"
   remove "$root$prefix/share/polkit-1/actions/com.quillbank.Beaconbar.admin.policy"
-  remove "$root$prefix/share/doc/Beaconbar"
+  remove "$root$prefix/share/doc/Beaconbar" "$root$prefix/share/doc/beaconbar-admin"
   for unit in $units; do remove "$root$prefix/lib/systemd/system/$unit"; done
 done
 for dir in /etc/systemd/system /lib/systemd/system; do
