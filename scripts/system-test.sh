@@ -16,6 +16,7 @@
 #
 #   BCN_SYSTEM_TEST_HOME  cache and machine directory (default above)
 #   BCN_PACKAGE_REUSE=1   use the packages in build-package/packages as they are
+#   BCN_SYSTEM_TEST_KEEP=1  keep the machine's root afterwards, to look into it
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
