@@ -167,7 +167,8 @@ TEST_F(AdminViewTest, AppShellRefreshesWhenTheApplicationBecomesActive) {
 TEST(ConsoleTestRun, LeavesNoRuntimeDirectoryBehind) {
   bcn::testing::TempDir tmp;
   auto run = runProcess({"env", "-u", "XDG_RUNTIME_DIR", "TMPDIR=" + tmp.path().string(), "QT_QPA_PLATFORM=offscreen",
-                         "/proc/self/exe", "--gtest_filter=AdminViewTest.DaemonNotRunning"},
+                         std::filesystem::read_symlink("/proc/self/exe").string(),
+                         "--gtest_filter=AdminViewTest.DaemonNotRunning"},
                         {.timeout = std::chrono::seconds(60)});
   ASSERT_TRUE(run);
   ASSERT_EQ(run->exitCode, 0) << run->standardOutput << run->standardError;
