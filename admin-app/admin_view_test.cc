@@ -7,9 +7,14 @@
 #include <QGuiApplication>
 #include <QLocale>
 #include <QTest>
+#include <filesystem>
+#include <string>
+#include <vector>
 
 #include "admin-app/admin_app.h"
 #include "admin-app/testing/model_fixture.h"
+#include "platform/subprocess.h"
+#include "platform/testing/test_support.h"
 
 namespace bcn {
 namespace {
@@ -179,6 +184,22 @@ TEST_F(AdminViewTest, AppShellRefreshesWhenTheApplicationBecomesActive) {
   emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
   ASSERT_TRUE(daemon.waitForCalls(before + 2));
   EXPECT_EQ(daemon.calls()[before].selector, kStatus);
+}
+
+// A run without XDG_RUNTIME_DIR (as CI's) shows a window and leaves no
+// runtime directory in the temporary directory.
+TEST(ConsoleTestRun, LeavesNoRuntimeDirectoryBehind) {
+  bcn::testing::TempDir tmp;
+  auto run = runProcess({"env", "-u", "XDG_RUNTIME_DIR", "TMPDIR=" + tmp.path().string(), "QT_QPA_PLATFORM=offscreen",
+                         std::filesystem::read_symlink("/proc/self/exe").string(),
+                         "--gtest_filter=AdminViewTest.DaemonNotRunning"},
+                        {.timeout = std::chrono::seconds(60)});
+  ASSERT_TRUE(run);
+  ASSERT_EQ(run->exitCode, 0) << run->standardOutput << run->standardError;
+  ASSERT_NE(run->standardOutput.find("[  PASSED  ] 1 test"), std::string::npos) << run->standardOutput;
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(tmp.path())) left.push_back(entry.path().string());
+  EXPECT_EQ(left, std::vector<std::string>{});
 }
 
 }  // namespace

@@ -2,7 +2,11 @@
 // recording systemctl; and the console running a script through pkexec.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
+#include <set>
+#include <sstream>
 
 #include "admin-app/admin_model.h"
 #include "admin-app/helper_uninstaller.h"
@@ -18,36 +22,63 @@ using bcn::testing::readText;
 using bcn::testing::TempDir;
 using bcn::testing::writeText;
 
+// What an install and its daemon leave on a machine, in both prefixes.
 const std::vector<std::string> kInstalled = {
     "usr/bin/beaconbar",
     "usr/bin/beaconbar-admin",
+    "usr/bin/beaconbar-adminctl",
     "usr/bin/beaconbar-codesign-register",
     "usr/libexec/beaconbar-admin/uninstall.sh",
     "usr/libexec/beaconbar-admin/beaconbar-admind",
     "usr/share/polkit-1/actions/com.quillbank.Beaconbar.admin.policy",
+    "usr/share/doc/Beaconbar/README.md",
+    "usr/share/doc/Beaconbar/docs/cli.md",
     "usr/lib/systemd/system/beaconbar-admin.socket",
+    "usr/lib/systemd/system/beaconbar-admin-control.socket",
     "usr/lib/systemd/system/beaconbar-admin.service",
     "etc/systemd/system/beaconbar-admin.service",
+    "etc/systemd/system/sockets.target.wants/beaconbar-admin.socket",
+    "etc/systemd/system/sockets.target.wants/beaconbar-admin-control.socket",
     "etc/beaconbar/code-identities.plist",
+    "etc/beaconbar/network-preferences.plist",
+    "etc/beaconbar/network-preferences.plist.lock",
     "var/lib/beaconbar-admin/pairings.plist",
+    "run/beaconbar/TEAMID0000.com.quillbank.Beaconbar.admin",
     "usr/local/bin/beaconbar-admin",
+    "usr/local/lib/systemd/system/beaconbar-admin-control.socket",
 };
 const std::vector<std::string> kForeign = {
     "usr/bin/beacon",
     "usr/bin/other-beaconbar",
+    "usr/bin/beaconbar-extra",
     "usr/libexec/other/uninstall.sh",
     "usr/share/polkit-1/actions/org.example.policy",
+    "usr/share/doc/other/README",
     "usr/lib/systemd/system/other.service",
+    "etc/systemd/system/sockets.target.wants/other.socket",
     "var/lib/other/state",
 };
+const std::string kStopsAndDisablesEveryUnit =
+    "stop beaconbar-admin.socket\nstop beaconbar-admin-control.socket\nstop beaconbar-admin.service\n"
+    "disable beaconbar-admin.socket\ndisable beaconbar-admin-control.socket\ndisable beaconbar-admin.service\n"
+    "daemon-reload\n"
+    "reset-failed beaconbar-admin.socket beaconbar-admin-control.socket beaconbar-admin.service\n";
+
+// Every path under `root`, relative, files and directories alike.
+std::set<std::string> treeOf(const fs::path& root) {
+  std::set<std::string> paths;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    paths.insert(fs::relative(entry.path(), root).string());
+  }
+  return paths;
+}
 
 class UninstallScript : public ::testing::Test {
  protected:
   UninstallScript() {
-    for (const auto& file : kInstalled) put(file);
-    for (const auto& file : kForeign) put(file);
     writeText(dir / "systemctl", "#!/bin/sh\necho \"$*\" >> \"" + (dir / "systemctl.log").string() + "\"\n");
     fs::permissions(dir / "systemctl", fs::perms::owner_all);
+    for (const auto& file : kForeign) put(file);
   }
 
   void put(const std::string& file) {
@@ -67,20 +98,71 @@ class UninstallScript : public ::testing::Test {
   fs::path root = dir / "root";
 };
 
+// The build's own install into a scratch root, plus what the registry tool
+// and the daemon write at run time: afterwards nothing of it is left, and
+// the tree is exactly as it was before the install.
+TEST_F(UninstallScript, LeavesNothingOfTheInstallManifest) {
+  // Directories a Debian system already has; the install only adds to them.
+  for (const char* prefix : {"usr", "usr/local"}) {
+    for (const char* sub : {"bin", "libexec", "lib/systemd/system", "share/doc", "share/polkit-1/actions"}) {
+      fs::create_directories(root / prefix / sub);
+    }
+  }
+  for (const char* sub : {"etc/systemd/system/sockets.target.wants", "var/lib", "run"}) {
+    fs::create_directories(root / sub);
+  }
+  const std::set<std::string> before = treeOf(root);
+
+  auto install = runProcess({"env", "DESTDIR=" + root.string(), BCN_CMAKE_COMMAND, "--install", BCN_BUILD_DIR},
+                            {.timeout = std::chrono::seconds(120)});
+  ASSERT_TRUE(install);
+  ASSERT_EQ(install->exitCode, 0) << install->standardError;
+  std::vector<std::string> manifest;
+  std::istringstream lines(readText(fs::path(BCN_BUILD_DIR) / "install_manifest.txt"));
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty()) manifest.push_back(line.starts_with(root.string()) ? line : (root.string() + line));
+  }
+  // The manifest names the daemon, its units and the documents the README
+  // links to, so the check below covers them.
+  const std::string prefix = root.string() + BCN_INSTALL_PREFIX;
+  for (const std::string expected :
+       {"/libexec/beaconbar-admin/beaconbar-admind", "/lib/systemd/system/beaconbar-admin-control.socket",
+        "/share/doc/Beaconbar/docs/cli.md", "/bin/beaconbar-adminctl"}) {
+    EXPECT_NE(std::find(manifest.begin(), manifest.end(), prefix + expected), manifest.end()) << expected;
+  }
+  put("etc/beaconbar/code-identities.plist");
+  put("etc/beaconbar/network-preferences.plist");
+  put("etc/beaconbar/network-preferences.plist.lock");
+  put("var/lib/beaconbar-admin/pairings.plist");
+  put("run/beaconbar/TEAMID0000.com.quillbank.Beaconbar.admin-control");
+  fs::create_symlink(prefix + "/lib/systemd/system/beaconbar-admin-control.socket",
+                     root / "etc/systemd/system/sockets.target.wants/beaconbar-admin-control.socket");
+
+  ProcessResult result = run();
+  EXPECT_EQ(result.exitCode, 0) << result.standardError;
+  for (const auto& file : manifest) EXPECT_FALSE(fs::exists(file)) << file;
+  std::set<std::string> left = treeOf(root);
+  std::vector<std::string> extra;
+  std::set_difference(left.begin(), left.end(), before.begin(), before.end(), std::back_inserter(extra));
+  EXPECT_EQ(extra, std::vector<std::string>{});
+  EXPECT_EQ(readText(dir / "systemctl.log"), kStopsAndDisablesEveryUnit);
+}
+
 TEST_F(UninstallScript, RemovesEverythingInstalledAndNothingElse) {
+  for (const auto& file : kInstalled) put(file);
   ProcessResult result = run();
   EXPECT_EQ(result.exitCode, 0) << result.standardError;
   for (const auto& file : kInstalled) EXPECT_FALSE(fs::exists(root / file)) << file;
   for (const auto& file : kForeign) EXPECT_TRUE(fs::exists(root / file)) << file;
-  EXPECT_FALSE(fs::exists(root / "usr/libexec/beaconbar-admin"));
-  EXPECT_FALSE(fs::exists(root / "var/lib/beaconbar-admin"));
-  EXPECT_FALSE(fs::exists(root / "etc/beaconbar"));
-  EXPECT_EQ(readText(dir / "systemctl.log"),
-            "stop beaconbar-admin.socket\ndisable beaconbar-admin.socket\n"
-            "stop beaconbar-admin.service\ndisable beaconbar-admin.service\ndaemon-reload\n");
+  for (const char* gone : {"usr/libexec/beaconbar-admin", "usr/share/doc/Beaconbar", "var/lib/beaconbar-admin",
+                           "etc/beaconbar", "run/beaconbar"}) {
+    EXPECT_FALSE(fs::exists(root / gone)) << gone;
+  }
+  EXPECT_EQ(readText(dir / "systemctl.log"), kStopsAndDisablesEveryUnit);
 }
 
 TEST_F(UninstallScript, RunningAgainFindsNothingAndSucceeds) {
+  for (const auto& file : kInstalled) put(file);
   ASSERT_EQ(run().exitCode, 0);
   ProcessResult again = run();
   EXPECT_EQ(again.exitCode, 0) << again.standardError;
@@ -88,13 +170,16 @@ TEST_F(UninstallScript, RunningAgainFindsNothingAndSucceeds) {
 }
 
 TEST_F(UninstallScript, KeepsARegistryDirectoryThatHoldsOtherFiles) {
+  for (const auto& file : kInstalled) put(file);
   put("etc/beaconbar/other.conf");
   ASSERT_EQ(run().exitCode, 0);
   EXPECT_FALSE(fs::exists(root / "etc/beaconbar/code-identities.plist"));
+  EXPECT_FALSE(fs::exists(root / "etc/beaconbar/network-preferences.plist.lock"));
   EXPECT_TRUE(fs::exists(root / "etc/beaconbar/other.conf"));
 }
 
 TEST_F(UninstallScript, WhatCannotBeRemovedIsNamedAndFailsTheRun) {
+  for (const auto& file : kInstalled) put(file);
   const int status = bcn::testing::withReadOnlyDirectory(root / "var/lib", [&] {
     ProcessResult result = run();
     const bool named = result.standardError.find("Could not remove " + (root / "var/lib/beaconbar-admin").string()) !=

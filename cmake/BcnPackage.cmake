@@ -1,0 +1,88 @@
+# Debian packages, built by CPack's DEB generator from the install rules'
+# components (scripts/package.sh):
+#   beaconbar        (component cli)    the command-line tool
+#   beaconbar-admin  (component admin)  the daemon, its units, the polkit
+#                    action, the console, beaconbar-adminctl, the
+#                    registry tool and the uninstaller
+# Dependencies come from the binaries (dpkg-shlibdeps); the maintainer
+# scripts under deploy/debian/ record the programs in the code-identity
+# registry and hand the sockets to deb-systemd-helper.
+set(BCN_MAINTAINER "Beaconbar maintainers <maintainers@users.noreply.c-seed-4771de88.example>"
+    CACHE STRING "Maintainer field of the Debian packages")
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME beaconbar)
+set(CPACK_PACKAGE_VENDOR "Quillbank")
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_PACKAGE_CONTACT "${BCN_MAINTAINER}")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_COMPONENTS_ALL cli admin)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://example.org/beaconbar")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${BCN_MAINTAINER}")
+
+set(CPACK_DEBIAN_CLI_PACKAGE_NAME beaconbar)
+# CPack indents the lines after the synopsis itself.
+set(CPACK_COMPONENT_CLI_DESCRIPTION "network status on the command line
+Shows this machine's network interfaces with their state, addresses and
+traffic, the traffic history, network services, tunnel owners and public
+addresses. Paired with the Beaconbar admin helper it switches network
+services on and off for its user.")
+
+set(CPACK_DEBIAN_ADMIN_PACKAGE_NAME beaconbar-admin)
+set(CPACK_DEBIAN_ADMIN_PACKAGE_SECTION admin)
+# polkitd answers the daemon's authorization checks; pkexec and pkttyagent
+# are what the console and beaconbar-adminctl start for an administrator.
+set(CPACK_DEBIAN_ADMIN_PACKAGE_DEPENDS "polkitd, pkexec, systemd")
+set(CPACK_DEBIAN_ADMIN_PACKAGE_RECOMMENDS "beaconbar")
+set(CPACK_COMPONENT_ADMIN_DESCRIPTION "Beaconbar admin helper and console
+A root daemon, started by systemd on the first connection, that pairs
+client programs after an administrator approves through polkit and
+switches network services for paired users. Includes the Beaconbar Admin
+console (Qt), beaconbar-adminctl for terminals, and an uninstaller.")
+
+# Every package carries its copyright and changelog, as Debian asks.
+foreach(package beaconbar beaconbar-admin)
+  if(package STREQUAL "beaconbar")
+    set(component cli)
+  else()
+    set(component admin)
+  endif()
+  set(docs "${CMAKE_BINARY_DIR}/debian-docs/${package}")
+  file(MAKE_DIRECTORY "${docs}")
+  configure_file("${PROJECT_SOURCE_DIR}/deploy/debian/copyright" "${docs}/copyright" COPYONLY)
+  configure_file("${PROJECT_SOURCE_DIR}/deploy/debian/changelog.in" "${docs}/changelog" @ONLY)
+  add_custom_command(OUTPUT "${docs}/changelog.gz"
+    COMMAND gzip -9nkf "${docs}/changelog"
+    DEPENDS "${docs}/changelog" VERBATIM)
+  add_custom_target(debian-changelog-${package} ALL DEPENDS "${docs}/changelog.gz")
+  install(FILES "${docs}/copyright" "${docs}/changelog.gz"
+          DESTINATION "${CMAKE_INSTALL_DATADIR}/doc/${package}" COMPONENT ${component} EXCLUDE_FROM_ALL)
+endforeach()
+
+# What the daemon makes at run time, which purge removes (the unit's
+# ConfigurationDirectory, StateDirectory and RuntimeDirectory).
+get_filename_component(BCN_CONFIG_DIR "${BCN_REGISTRY_FILE}" DIRECTORY)
+set(BCN_STATE_DIR /var/lib/beaconbar-admin)
+set(BCN_RUNTIME_DIR /run/beaconbar)
+set(BCN_PACKAGE_SCRIPT_DIR "${CMAKE_BINARY_DIR}/debian-scripts")
+foreach(component cli admin)
+  foreach(script postinst prerm postrm)
+    set(source "${PROJECT_SOURCE_DIR}/deploy/debian/${component}.${script}.in")
+    if(EXISTS "${source}")
+      configure_file("${source}" "${BCN_PACKAGE_SCRIPT_DIR}/${component}/${script}" @ONLY
+                     FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                      WORLD_READ WORLD_EXECUTE)
+      string(TOUPPER "${component}" upper)
+      list(APPEND CPACK_DEBIAN_${upper}_PACKAGE_CONTROL_EXTRA "${BCN_PACKAGE_SCRIPT_DIR}/${component}/${script}")
+    endif()
+  endforeach()
+endforeach()
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+include(CPack)

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Builds the Debian packages into build-package/packages/:
+#   beaconbar        the command-line tool
+#   beaconbar-admin  the admin daemon, its units, the polkit action, the
+#                    console, beaconbar-adminctl, the registry tool and the
+#                    uninstaller
+# then checks them with lintian (errors fail the build).
+#
+# CPack's DEB generator rather than debhelper: the CMake install rules
+# already say where every file goes and which package it belongs to (their
+# components), so the packages come from the same rules as `cmake
+# --install` and scripts/install.sh, with no second description of the
+# layout in debian/ to keep in step. CPack still computes the dependencies
+# from the binaries with dpkg-shlibdeps and strips them; the maintainer
+# scripts (deploy/debian/) call deb-systemd-helper and deb-systemd-invoke
+# as dh_installsystemd would.
+#
+# Built optimised, without tests or benchmarks, in its own build directory.
+# Set BCN_PACKAGE_REUSE=1 to skip the build when the packages exist.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=build-package
+out=$build/packages
+if [ "${BCN_PACKAGE_REUSE:-0}" = 1 ] && compgen -G "$out/beaconbar-admin_*.deb" >/dev/null \
+   && compgen -G "$out/beaconbar_*.deb" >/dev/null; then
+  echo "package.sh: reusing $(ls "$out"/*.deb | tr '\n' ' ')"
+  exit 0
+fi
+
+# The build's own packages, then dpkg-dev and lintian.
+[ "$(id -u)" = 0 ] && bash scripts/install-deps.sh && bash scripts/install-package-deps.sh
+
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBCN_BUILD_TESTS=OFF -DBCN_BUILD_BENCHMARKS=OFF \
+  -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_DOCDIR=share/doc/beaconbar-admin "${launcher[@]}" >/dev/null
+cmake --build "$build" -j"$(nproc)"
+rm -rf "$out" && mkdir -p "$out"
+(cd "$build" && cpack -G DEB -B "$PWD/packages" >/dev/null)
+rm -rf "$out/_CPack_Packages"
+
+for deb in "$out"/*.deb; do
+  echo "== $(basename "$deb")"
+  dpkg-deb --field "$deb" Package Version Depends Recommends | sed 's/^/   /'
+done
+# lintian's tags of severity error fail the build; warnings are shown.
+lintian --fail-on error --suppress-tags no-manual-page "$out"/*.deb
+echo "package.sh: packages in $out"

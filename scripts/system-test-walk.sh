@@ -1,0 +1,140 @@
+# The road users walk on the booted machine, sourced by system-test.sh
+# (which defines step, check, fail, inside, as_user, boot and power_off).
+# alice is a normal user; admin is the administrator polkit asks for, with
+# a password.
+
+json() {  # json PYTHON-EXPRESSION: evaluates it over the JSON document on stdin as `d`
+  python3 -c "import json, sys; d = json.load(sys.stdin); print($1)"
+}
+# Waits up to $1 seconds for a command to succeed.
+eventually() {
+  local limit=$1; shift
+  for _ in $(seq $((limit * 4))); do "$@" && return 0; sleep 0.25; done
+  return 1
+}
+link_up() { inside ip -o link show "$1" | grep -q '[<,]UP[,>]'; }
+link_down() { ! link_up "$1"; }
+is_socket() { inside test -S "$1"; }
+tty_as() {  # tty_as NAME COMMAND: COMMAND in NAME's login shell on a pseudo-terminal, password typed when asked
+  local name=$1 command=$2
+  python3 "$repo/scripts/answer-on-terminal.py" --timeout 90 'Password: ?$' "$admin_password" -- \
+    nsenter -t "$(leader)" -a env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin TERM=xterm LANG=C.UTF-8 \
+    runuser --pty -l "$name" -c "$command"
+}
+
+step "sockets enabled and listening"
+for unit in beaconbar-admin.socket beaconbar-admin-control.socket; do
+  check "$unit is enabled" test "$(inside systemctl is-enabled $unit)" = enabled
+  check "$unit is listening" test "$(inside systemctl is-active $unit)" = active
+done
+app_socket=$(inside systemctl show -P Listen beaconbar-admin.socket | awk '{print $1}')
+control_socket=$(inside systemctl show -P Listen beaconbar-admin-control.socket | awk '{print $1}')
+check "the app socket $app_socket exists" is_socket "$app_socket"
+check "the control socket $control_socket exists" is_socket "$control_socket"
+check "the daemon is not running before the first connection" \
+  test "$(inside systemctl is-active beaconbar-admin.service)" = inactive
+
+step "beaconbar status activates the daemon"
+status=$(as_user alice beaconbar status) || fail "beaconbar status failed: $status"
+echo "$status" | sed 's/^/   /'
+check "the daemon was started by the connection" test "$(inside systemctl is-active beaconbar-admin.service)" = active
+check "status says alice is not paired" grep -q 'Paired *no' <<<"$status"
+
+# The daemon keeps one waiting request per user, so the three pairings come
+# one after another, each approved on a terminal with the password.
+pending_ids() { as_user alice beaconbar-adminctl --json pending | json '" ".join(r["id"] for r in d["pending"])'; }
+one_pending() { [ "$(pending_ids | wc -w)" = 1 ]; }
+for n in 1 2 3; do
+  step "alice asks for pairing $n; the administrator approves it with a password"
+  # Each pairing keeps its own token file.
+  as_user alice env XDG_CONFIG_HOME=/home/alice/.config-$n beaconbar pair >"$home/pair-$n.log" 2>&1 &
+  pair=$!
+  check "the request is pending" eventually 20 one_pending
+  id=$(pending_ids)
+  approval=$(tty_as alice "beaconbar-adminctl approve $id") && approved=1 || approved=0
+  echo "$approval" | sed 's/^/   | /'
+  check "polkit's text agent asked for the administrator's password" grep -q 'Password:' <<<"$approval"
+  check "beaconbar-adminctl approved $id" test "$approved" = 1
+  if ! eventually 10 bash -c "! kill -0 $pair 2>/dev/null"; then kill "$pair" 2>/dev/null || true; fi
+  wait "$pair" && paired=0 || paired=$?
+  sed 's/^/   pair: /' "$home/pair-$n.log" | tail -n 1
+  check "beaconbar pair ended with a token (exit $paired)" test "$paired" = 0
+done
+check "alice's first token is stored with mode 0600" test "$(inside stat -c %a /home/alice/.config-1/beaconbar/token)" = 600
+
+step "alice switches the service of a veth off and on"
+inside ip link add bcnst0 type veth peer name bcnst1
+inside ip link set bcnst0 up
+inside ip link set bcnst1 up
+services=$(as_user alice env XDG_CONFIG_HOME=/home/alice/.config-1 beaconbar services --json)
+service=$(json '[s["id"] for s in d["services"] if s["bsdName"] == "bcnst0"][0]' <<<"$services") ||
+  fail "no service for bcnst0 in: $services"
+echo "   service of bcnst0: $service"
+switch() { as_user alice env XDG_CONFIG_HOME=/home/alice/.config-1 beaconbar service "$1" "$service"; }
+check "beaconbar service off succeeds" switch off
+check "bcnst0 went down" eventually 5 link_down bcnst0
+check "bcnst1 (not switched) stayed up" link_up bcnst1
+check "beaconbar service on succeeds" switch on
+check "bcnst0 came up" eventually 5 link_up bcnst0
+
+step "beaconbar tunnels names a tun owner"
+inside systemd-run --quiet --unit=bcnst-tun \
+  socat -u TUN:10.77.0.1/24,tun-name=bcnsttun,tun-type=tun,iff-no-pi,iff-up /dev/null
+tun_there() { inside ip link show bcnsttun >/dev/null 2>&1; }
+check "the tun link exists" eventually 10 tun_there
+socat_pid=$(inside systemctl show -P MainPID bcnst-tun.service)
+tunnels=$(as_user alice beaconbar tunnels --json) || fail "beaconbar tunnels failed: $tunnels"
+owner=$(json '" ".join(str(t["pid"]) + ":" + t["name"] for t in d["tunnels"] if t["interface"] == "bcnsttun")' \
+  <<<"$tunnels")
+echo "   owner of bcnsttun: $owner"
+check "the owner is socat, pid $socat_pid" test "$owner" = "$socat_pid:socat"
+
+step "a reboot keeps the pairings"
+power_off
+boot --private-network
+for unit in beaconbar-admin.socket beaconbar-admin-control.socket; do
+  check "$unit listens after the reboot" test "$(inside systemctl is-active $unit)" = active
+done
+for n in 1 2 3; do
+  status=$(as_user alice env XDG_CONFIG_HOME=/home/alice/.config-$n beaconbar status) || true
+  check "pairing $n is still known to the daemon" grep -q 'Paired *yes' <<<"$status"
+done
+
+# Everything a package or its daemon leaves on the machine that is named
+# after it, and the systemd units and sockets systemd still knows.
+leftovers() {
+  inside find / -xdev \( -path /root/packages -o -path /home -o -path /proc \) -prune -o \
+    \( -iname '*beaconbar*' -o -iname '*quillbank*' \) -print
+  inside systemctl list-unit-files --no-legend 'beaconbar*'
+  # A unit whose file is gone may stay listed as not-found until systemd
+  # drops it from memory; only units still loaded count.
+  inside systemctl list-units --all --no-legend 'beaconbar*' | grep -v not-found
+  inside ss -xlH | grep -i beaconbar || true
+  # Mounts of their own, which find does not enter.
+  inside sh -c 'ls -d /run/beaconbar /tmp/*beaconbar* 2>/dev/null' || true
+}
+owned_by_cli() { inside sh -c 'dpkg -L beaconbar; ls /var/lib/dpkg/info/beaconbar.*' 2>/dev/null; }
+
+step "uninstall through the console's script (pkexec on a terminal)"
+installed=$(leftovers | grep -c .)
+check "the search for leftovers finds the installed system first ($installed paths)" test "$installed" -gt 20
+uninstall=$(tty_as admin 'pkttyagent --process $$ --fallback & sleep 1; pkexec --disable-internal-agent /bin/sh /usr/libexec/beaconbar-admin/uninstall.sh; s=$?; kill %1; exit $s') &&
+  uninstalled=0 || uninstalled=$?
+echo "$uninstall" | sed 's/^/   | /'
+check "the uninstaller exited 0 (exit $uninstalled)" test "$uninstalled" = 0
+check "dpkg no longer knows beaconbar-admin" \
+  test -z "$(inside dpkg-query -W -f='${db:Status-Status}' beaconbar-admin 2>/dev/null | grep -v not-installed)"
+left=$(leftovers | grep -vxF -f <(owned_by_cli) || true)
+check "nothing of the admin helper is left (checked: files and directories named beaconbar or quillbank outside /home, unit files, units, listening sockets): ${left:-none}" test -z "$left"
+still_runs() { as_user alice beaconbar interfaces >/dev/null; }
+check "the beaconbar command (its own package) still runs" still_runs
+
+step "reinstall, then apt purge"
+inside sh -c 'apt-get install -y -q --no-install-recommends /root/packages/*.deb' >"$home/apt.log" 2>&1 ||
+  fail "reinstalling failed: $(tail -n 5 "$home/apt.log")"
+check "the sockets listen again" test "$(inside systemctl is-active beaconbar-admin.socket)" = active
+answers() { as_user alice beaconbar status >/dev/null; }
+check "the daemon answers again" answers
+inside apt-get purge -y -q beaconbar-admin beaconbar >"$home/apt.log" 2>&1 || fail "apt purge failed: $(tail -n 5 "$home/apt.log")"
+left=$(leftovers || true)
+check "apt purge left nothing (files, directories, unit files, units, sockets): ${left:-none}" test -z "$left"

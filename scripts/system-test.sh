@@ -1,0 +1,170 @@
+#!/usr/bin/env bash
+# The installed system on a booted Debian 12 machine: builds (or reuses)
+# the Debian packages, boots a fresh Debian 12 with systemd as PID 1 in a
+# systemd-nspawn container, installs the packages there with apt and walks
+# the road as users do, then checks that both ways of uninstalling leave
+# nothing behind. Prints the time of each step. Needs root.
+#
+# The container's root is made anew from a cached image
+# (/var/tmp/beaconbar-system-test/base.tar: debootstrap minbase plus
+# systemd, dbus, polkit and the tools the walk uses); downloaded packages
+# are kept in /var/tmp/beaconbar-system-test/apt-archives. The machine is
+# booted twice: first sharing this host's network so apt can fetch the
+# packages' dependencies, then with a private network namespace (only lo,
+# CAP_NET_ADMIN inside it) for the walk, whose veth and tun links exist
+# only there. This host's own links are never touched.
+#
+#   BCN_SYSTEM_TEST_HOME  cache and machine directory (default above)
+#   BCN_PACKAGE_REUSE=1   use the packages in build-package/packages as they are
+#   BCN_SYSTEM_TEST_KEEP=1  keep the machine's root afterwards, to look into it
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$PWD
+
+[ "$(id -u)" = 0 ] || { echo "system-test.sh: run as root" >&2; exit 1; }
+home=${BCN_SYSTEM_TEST_HOME:-/var/tmp/beaconbar-system-test}
+root=$home/root
+base=$home/base
+archives=$home/apt-archives
+pidfile=$home/nspawn.pid
+machine=bcn-systest
+admin_password=bcn-systest-admin-pw
+failures=()
+
+# --- timing ---------------------------------------------------------------
+timings=()
+step_name=""
+step_start=0
+step() {
+  local now; now=$(date +%s.%N)
+  if [ -n "$step_name" ]; then
+    timings+=("$(awk -v a="$step_start" -v b="$now" -v n="$step_name" 'BEGIN { printf "%6.1f s  %s", b - a, n }')")
+  fi
+  step_name=$1
+  step_start=$now
+  [ -n "$step_name" ] && echo "== $step_name"
+  return 0
+}
+fail() {
+  echo "FAIL: $*" >&2
+  failures+=("$*")
+}
+check() {  # check DESCRIPTION COMMAND...: a failing check is recorded, the walk goes on
+  local what=$1; shift
+  if "$@"; then echo "   ok: $what"; else fail "$what"; fi
+}
+
+# --- the machine ----------------------------------------------------------
+leader() {  # pid of the machine's systemd
+  local np; np=$(cat "$pidfile" 2>/dev/null) || return 1
+  pgrep -P "$np" -x systemd | head -n 1
+}
+inside() {  # inside CMD...: as root in the machine, clean environment
+  local p; p=$(leader) || { echo "system-test.sh: the machine is not running" >&2; return 1; }
+  nsenter -t "$p" -a env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
+    LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive "$@"
+}
+as_user() {  # as_user NAME CMD...: a login shell of NAME in the machine
+  local name=$1; shift
+  inside runuser -l "$name" -c "$(printf '%q ' "$@")"
+}
+power_off() {
+  [ -f "$pidfile" ] || return 0
+  local np; np=$(cat "$pidfile")
+  inside systemctl poweroff >/dev/null 2>&1 || true
+  for _ in $(seq 60); do kill -0 "$np" 2>/dev/null || break; sleep 0.5; done
+  kill "$np" 2>/dev/null || true
+  for _ in $(seq 20); do kill -0 "$np" 2>/dev/null || break; sleep 0.5; done
+  rm -f "$pidfile"
+}
+boot() {  # boot [--private-network]
+  setsid systemd-nspawn -D "$root" -b --register=no --keep-unit --console=passive --machine=$machine \
+    --bind="$archives:/var/cache/apt/archives" ${1:+"$1"} </dev/null >>"$home/console.log" 2>&1 &
+  echo $! >"$pidfile"
+  local state
+  for _ in $(seq 120); do
+    state=$(inside systemctl is-system-running 2>/dev/null) || true
+    case "$state" in running|degraded) echo "   up ($state${1:+, $1})"; return 0 ;; esac
+    sleep 0.5
+  done
+  echo "system-test.sh: the machine did not come up; see $home/console.log" >&2
+  exit 1
+}
+cleanup() {
+  power_off
+  [ "${BCN_SYSTEM_TEST_KEEP:-0}" = 1 ] || rm -rf "$root"
+}
+trap cleanup EXIT
+
+# --- packages and image ---------------------------------------------------
+mkdir -p "$home"
+step "packages (scripts/package.sh)"
+bash scripts/install-package-deps.sh
+bash scripts/package.sh >"$home/package.log" 2>&1 || { tail -n 40 "$home/package.log" >&2; exit 1; }
+grep -A4 '^== ' "$home/package.log" || tail -n 1 "$home/package.log"
+debs=("$repo"/build-package/packages/*.deb)
+
+step "image"
+mkdir -p "$home" "$archives/partial"
+[ -f "$pidfile" ] && power_off
+if [ ! -f "$home/base.tar" ]; then
+  # Debian 12 minbase, as a new machine has it, with systemd as init, the
+  # system bus and polkit (the daemon's authorization), sudo for the
+  # administrator, iproute2 for the links and socat to hold a tun queue.
+  if [ ! -f "$base/.bootstrapped" ]; then
+    rm -rf "$base"
+    mirror=$(awk '/^URIs:/{print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
+    debootstrap --variant=minbase \
+      --include=systemd,systemd-sysv,dbus,polkitd,pkexec,iproute2,procps,sudo,libpam-systemd \
+      bookworm "$base" "${mirror:-http://deb.debian.org/debian}" >"$home/debootstrap.log" 2>&1 ||
+      { tail -n 20 "$home/debootstrap.log" >&2; exit 1; }
+    touch "$base/.bootstrapped"
+  fi
+  echo $machine >"$base/etc/hostname"
+  printf '127.0.0.1\tlocalhost\n127.0.1.1\t%s\n::1\t\tlocalhost ip6-localhost ip6-loopback\n' $machine >"$base/etc/hosts"
+  cp /etc/apt/sources.list.d/debian.sources "$base/etc/apt/sources.list.d/" 2>/dev/null && rm -f "$base/etc/apt/sources.list"
+  cp /etc/resolv.conf "$base/etc/resolv.conf"
+  chroot "$base" apt-get update -q >/dev/null
+  chroot "$base" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends socat >/dev/null
+  chroot "$base" apt-get clean
+  rm -f "$base/.bootstrapped"
+  tar -C "$base" -cf "$home/base.tar.tmp" . && mv "$home/base.tar.tmp" "$home/base.tar" && rm -rf "$base"
+fi
+rm -rf "$root" && mkdir -p "$root" && tar -C "$root" -xf "$home/base.tar"
+: >"$home/console.log"
+
+step "boot with the host's network"
+boot
+
+step "install the packages with apt"
+mkdir -p "$root/root/packages" && cp "${debs[@]}" "$root/root/packages/"
+install_packages() {
+  inside sh -c 'apt-get install -y -q --no-install-recommends /root/packages/*.deb' >"$home/apt.log" 2>&1
+}
+if ! install_packages; then
+  # The image's package lists may be older than the mirror.
+  inside apt-get update -q >/dev/null 2>&1 || true
+  install_packages || { tail -n 30 "$home/apt.log" >&2; exit 1; }
+fi
+inside dpkg-query -W -f='   ${Package} ${Version}\n' beaconbar beaconbar-admin
+inside useradd -m -s /bin/bash alice
+inside useradd -m -s /bin/bash -G sudo admin
+inside sh -c "echo 'admin:$admin_password' | chpasswd"
+
+step "boot with a private network"
+power_off
+boot --private-network
+
+# shellcheck source=scripts/system-test-walk.sh
+source "$repo/scripts/system-test-walk.sh"
+
+step ""
+echo
+echo "Timings:"
+printf '  %s\n' "${timings[@]}"
+if ((${#failures[@]})); then
+  echo "system-test.sh: ${#failures[@]} check(s) failed:" >&2
+  printf '  %s\n' "${failures[@]}" >&2
+  exit 1
+fi
+echo "system-test.sh: every check passed"
