@@ -42,7 +42,7 @@ class BrokerSession final : public ipc::Session {
     } else if (selector == ControlSelector::denyPairing) {
       done = daemon_.denyPairing(*id, uid);
     } else if (selector == ControlSelector::unpairAll) {
-      done = daemon_.unpairAll(bytesOf(arguments), *peer_.identity);
+      done = daemon_.unpairAll(bytesOf(arguments), *peer_.identity, uid);
     }
     if (done) return reply(PlistDictionary{});
     reply.fail(done.error());
