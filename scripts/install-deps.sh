@@ -6,7 +6,9 @@
 #                                        the console, the benchmarks (scripts/install.sh)
 #   bash scripts/install-deps.sh test    run the test suite (with build)
 #   bash scripts/install-deps.sh fuzz    build and run the fuzz targets (with main)
-#   bash scripts/install-deps.sh         all of the above
+#   bash scripts/install-deps.sh package the Debian packages and the booted-machine
+#                                        system test (scripts/package.sh, system-test.sh)
+#   bash scripts/install-deps.sh         main, build, test and fuzz
 #
 # Several purposes may be named at once. Safe to run again: only what is
 # missing is installed, and nothing is fetched when all is present.
@@ -47,6 +49,15 @@ test=(
 # libFuzzer and the sanitizer runtimes (clang 14 cannot compile
 # std::expected against GCC 12's library; 19 can).
 fuzz=("${main[@]}" clang-19 libclang-rt-19-dev)
+# On top of the build's own: dpkg-shlibdeps, dpkg-deb and lintian for the
+# packages; debootstrap and systemd-nspawn for a Debian 12 root booted with
+# systemd as PID 1; python3 types the administrator's password on a
+# pseudo-terminal there.
+package=(
+  "${build[@]}" dpkg-dev file lintian
+  debootstrap systemd-container util-linux iproute2
+  python3
+)
 
 [ "$#" -gt 0 ] || set -- test fuzz
 packages=()
@@ -56,7 +67,8 @@ for purpose in "$@"; do
   build) packages+=("${build[@]}") ;;
   test) packages+=("${test[@]}") ;;
   fuzz) packages+=("${fuzz[@]}") ;;
-  *) echo "install-deps.sh: unknown purpose '$purpose' (main, build, test, fuzz)" >&2; exit 2 ;;
+  package) packages+=("${package[@]}") ;;
+  *) echo "install-deps.sh: unknown purpose '$purpose' (main, build, test, fuzz, package)" >&2; exit 2 ;;
   esac
 done
 

@@ -29,7 +29,7 @@ if [ "${BCN_PACKAGE_REUSE:-0}" = 1 ] && compgen -G "$out/beaconbar-admin_*.deb" 
 fi
 
 # The build's own packages, then dpkg-dev and lintian.
-[ "$(id -u)" = 0 ] && bash scripts/install-deps.sh && bash scripts/install-package-deps.sh
+[ "$(id -u)" = 0 ] && bash scripts/install-deps.sh package
 
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)

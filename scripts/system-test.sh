@@ -99,7 +99,7 @@ trap cleanup EXIT
 # --- packages and image ---------------------------------------------------
 mkdir -p "$home"
 step "packages (scripts/package.sh)"
-bash scripts/install-package-deps.sh
+bash scripts/install-deps.sh package
 bash scripts/package.sh >"$home/package.log" 2>&1 || { tail -n 40 "$home/package.log" >&2; exit 1; }
 grep -A4 '^== ' "$home/package.log" || tail -n 1 "$home/package.log"
 debs=("$repo"/build-package/packages/*.deb)

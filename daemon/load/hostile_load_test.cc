@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "daemon/e2e/daemon_harness.h"
+#include "daemon/load/peer_as_user.h"
 #include "daemon/listener.h"
 #include "daemon/load/process_usage.h"
 #include "platform/ipc/testing/child_peer.h"
@@ -19,6 +20,8 @@ namespace bcn {
 namespace {
 
 using namespace std::chrono_literals;
+using load::reportedNumber;
+using load::startAs;
 using testing::DaemonHarness;
 using Role = DaemonHarness::Role;
 
@@ -35,19 +38,6 @@ constexpr std::size_t kHeldPerHolder = 19'000;
 // idle daemon answers in milliseconds; without fair queues the attacks
 // below delay it by tens of seconds.
 constexpr double kBystanderBoundMs = 2'000;
-
-std::unique_ptr<ipc::testing::ChildPeer> startAs(const std::string& user, const std::filesystem::path& program,
-                                                 const std::vector<std::string>& args) {
-  auto argv = DaemonHarness::commandAs(user, program, args);
-  const std::string executable = argv[0] == "setpriv" ? "/usr/bin/setpriv" : argv[0];
-  argv.erase(argv.begin());
-  return std::make_unique<ipc::testing::ChildPeer>(executable, argv);
-}
-
-double number(const std::string& output, const std::string& key) {
-  const auto at = output.find(key + "=");
-  return at == std::string::npos ? -1 : std::stod(output.substr(at + key.size() + 1));
-}
 
 class HostileLoad : public ::testing::Test {
  protected:
@@ -112,7 +102,7 @@ TEST_F(HostileLoad, ScansAskedOverManyConnectionsDoNotStarveOtherUsers) {
   std::this_thread::sleep_for(1s);  // let the backlog build
   const std::string seen = probe(20);
   EXPECT_NE(seen.find("failed=0"), std::string::npos) << seen;
-  EXPECT_LT(number(seen, "p99_ms"), kBystanderBoundMs) << seen;
+  EXPECT_LT(reportedNumber(seen, "p99_ms"), kBystanderBoundMs) << seen;
   std::printf("bystander under a scan flood:\n%s", seen.c_str());
   expectRecovered();
 }
@@ -122,7 +112,7 @@ TEST_F(HostileLoad, CallsQueuedOnConnectionsThatThenCloseAreNotRun) {
   attack({"queue-close", "--connections", std::to_string(kConnectionsPerUser), "--calls", "20"}, "closed");
   const std::string seen = probe(10);
   EXPECT_NE(seen.find("failed=0"), std::string::npos) << seen;
-  EXPECT_LT(number(seen, "max_ms"), kBystanderBoundMs) << seen;
+  EXPECT_LT(reportedNumber(seen, "max_ms"), kBystanderBoundMs) << seen;
   std::printf("bystander after queue-then-close:\n%s", seen.c_str());
   expectRecovered();
 }

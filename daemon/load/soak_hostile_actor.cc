@@ -5,36 +5,21 @@
 #include <fstream>
 
 #include "daemon/e2e/daemon_harness.h"
+#include "daemon/load/peer_as_user.h"
 #include "daemon/listener.h"
 #include "platform/ipc/testing/child_peer.h"
 #include "platform/subprocess.h"
 
 namespace bcn::load {
-namespace {
 
 using namespace std::chrono_literals;
 using testing::DaemonHarness;
-
-std::unique_ptr<ipc::testing::ChildPeer> startAs(const std::string& user, const std::filesystem::path& program,
-                                                 const std::vector<std::string>& args) {
-  auto argv = DaemonHarness::commandAs(user, program, args);
-  const std::string executable = argv[0] == "setpriv" ? "/usr/bin/setpriv" : argv[0];
-  argv.erase(argv.begin());
-  return std::make_unique<ipc::testing::ChildPeer>(executable, argv);
-}
-
-double number(const std::string& output, const std::string& key) {
-  const auto at = output.find(key + "=");
-  return at == std::string::npos ? -1 : std::stod(output.substr(at + key.size() + 1));
-}
-
-}  // namespace
 
 void HostileActor::measure(const std::string& attack) {
   auto probe = runProcess(DaemonHarness::commandAs(options_.bystander, options_.appPeer, {"probe", "--count", "10"}),
                           {.timeout = 180s})
                    .value_or(ProcessResult{});
-  const double p99 = number(probe.standardOutput, "p99_ms");
+  const double p99 = reportedNumber(probe.standardOutput, "p99_ms");
   worstP99_ = std::max(worstP99_, p99);
   ++counts_["bystander probes"];
   if (probe.exitCode != 0 || p99 < 0 || p99 >= options_.boundMs) {
@@ -76,7 +61,7 @@ void HostileActor::runCycle() {
         << "1 " << options_.namespaceBase + 1 << " " << uids << "\n";
     ::kill(flood->pid(), SIGUSR1);
     const std::string counts = flood->readUntil("holding", 120s);
-    const double served = number(counts, "served");
+    const double served = reportedNumber(counts, "served");
     if (served < 0 || served > static_cast<double>(kConnectionsPerUser)) {
       failures_.push_back("a user namespace held more than one user's connections:\n" + counts);
     }
