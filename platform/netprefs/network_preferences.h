@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -88,9 +89,10 @@ class NetworkPreferences {
   // Puts into effect what changed since the session read the preferences
   // (or last applied them): a device is brought up when any enabled service
   // of the current set uses it and down otherwise, but only when that
-  // wanted state differs from the one the session started from and from
-  // the link's own. A device whose wanted state did not change is left
-  // alone, whatever state the link is in. Devices the kernel does not have
+  // wanted state differs from the one the session started from, or the
+  // device belongs to a service this session switched, and differs from the
+  // link's own. Any other device is left alone, whatever state the link is
+  // in (an administrator may have moved it by hand). Devices the kernel does not have
   // are passed over. Fails, with the kernel's error naming the link, when
   // the links cannot be read or the kernel refuses a change; the changes
   // then count as not applied, so a later apply tries them again.
@@ -108,6 +110,7 @@ class NetworkPreferences {
   PlistDictionary document_;  // what this session presents, with its edits
   PlistDictionary base_;      // what it was read from, to tell edits apart
   PlistDictionary applied_;   // what the links were last set from (or read with)
+  std::set<std::string> switched_;  // devices of services switched since then
   int lockFd_ = -1;
 };
 

@@ -151,7 +151,13 @@ std::optional<PreferencesService> NetworkPreferences::copyService(std::string_vi
 }
 
 bool NetworkPreferences::setServiceEnabled(std::string_view serviceID, bool enabled) {
-  return netprefs::setServiceEnabled(document_, serviceID, enabled);
+  if (!netprefs::setServiceEnabled(document_, serviceID, enabled)) return false;
+  // Whoever switches a service expects its link to follow, also when the
+  // file already said so and the link was moved by hand since.
+  if (auto service = serviceWithID(document_, serviceID); service && service->interface && service->interface->bsdName) {
+    switched_.insert(*service->interface->bsdName);
+  }
+  return true;
 }
 
 std::expected<void, PlatformError> NetworkPreferences::commitChanges() {
@@ -182,10 +188,11 @@ std::expected<void, PlatformError> NetworkPreferences::applyChanges() {
   std::map<std::string, bool> changed;
   for (const auto& [device, up] : wantedDeviceStates(document_)) {
     const auto was = before.find(device);
-    if (was == before.end() || was->second != up) changed.emplace(device, up);
+    if (was == before.end() || was->second != up || switched_.contains(device)) changed.emplace(device, up);
   }
   if (changed.empty()) {
     applied_ = document_;
+    switched_.clear();
     return {};
   }
   const std::optional<std::vector<KernelLink>> links = readKernelLinks();
@@ -196,7 +203,10 @@ std::expected<void, PlatformError> NetworkPreferences::applyChanges() {
     if (wanted == changed.end() || wanted->second == link.up) continue;
     if (auto set = setKernelLinkUp(link.name, wanted->second); !set && outcome) outcome = std::unexpected(set.error());
   }
-  if (outcome) applied_ = document_;
+  if (outcome) {
+    applied_ = document_;
+    switched_.clear();
+  }
   return outcome;
 }
 
