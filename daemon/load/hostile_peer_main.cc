@@ -138,34 +138,37 @@ bool speak(int fd) {
   return ::recv(fd, &byte, 1, 0) == 1;
 }
 
-bool sendDescriptor(int channel, int fd) {
+// One byte with room for one descriptor beside it, as SCM_RIGHTS passes it.
+struct DescriptorMessage {
   char byte = 'c';
   iovec vector{&byte, 1};
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))]{};
   msghdr message{};
-  message.msg_iov = &vector;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  cmsghdr* header = CMSG_FIRSTHDR(&message);
+
+  DescriptorMessage() {
+    message.msg_iov = &vector;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+  }
+  DescriptorMessage(const DescriptorMessage&) = delete;
+  DescriptorMessage& operator=(const DescriptorMessage&) = delete;
+};
+
+bool sendDescriptor(int channel, int fd) {
+  DescriptorMessage sent;
+  cmsghdr* header = CMSG_FIRSTHDR(&sent.message);
   header->cmsg_level = SOL_SOCKET;
   header->cmsg_type = SCM_RIGHTS;
   header->cmsg_len = CMSG_LEN(sizeof(int));
   std::memcpy(CMSG_DATA(header), &fd, sizeof fd);
-  return ::sendmsg(channel, &message, 0) == 1;
+  return ::sendmsg(channel, &sent.message, 0) == 1;
 }
 
 int receiveDescriptor(int channel) {
-  char byte = 0;
-  iovec vector{&byte, 1};
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))]{};
-  msghdr message{};
-  message.msg_iov = &vector;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  if (::recvmsg(channel, &message, MSG_CMSG_CLOEXEC) != 1) return -1;
-  cmsghdr* header = CMSG_FIRSTHDR(&message);
+  DescriptorMessage received;
+  if (::recvmsg(channel, &received.message, MSG_CMSG_CLOEXEC) != 1) return -1;
+  cmsghdr* header = CMSG_FIRSTHDR(&received.message);
   if (header == nullptr || header->cmsg_type != SCM_RIGHTS) return -1;
   int fd = -1;
   std::memcpy(&fd, CMSG_DATA(header), sizeof fd);
