@@ -32,9 +32,36 @@ QString requestIDFrom(const std::string& typed) {
   return QString::fromStdString(id);
 }
 
-// Started before the model exists, so before any thread does. Without
-// it, polkit has nobody to ask the administrator where no desktop agent
-// runs; its failure is not fatal, since a desktop agent may still answer.
+// Runs an action on `driver` and prints how it ended. On success that is
+// the model's message when `done` is empty (the daemon's own words),
+// otherwise `done`.
+int reportAction(ModelDriver& driver, const AdminctlOptions& options, DaemonCall call,
+                 const std::function<void(AdminModel&)>& action, const std::string& done) {
+  const auto outcome = driver.act(action);
+  if (!outcome || outcome->kind != ModelOutcome::Kind::succeeded) {
+    return failAdminctl(describeOutcome(outcome, call, controlSocket()));
+  }
+  const std::string message = done.empty() ? driver.model().message().value_or(QString()).toStdString() : done;
+  if (options.json) {
+    printJson({{"done", true}, {"message", message}});
+  } else {
+    printText(message + "\n");
+  }
+  return 0;
+}
+
+// A driver of its own for a one-shot command, with the terminal agent
+// started first when the command may need the pair right.
+template <typename Command>
+int oneShot(const AdminctlOptions& options, bool authorizes, Command command) {
+  const auto agent = authorizes ? terminalAgentFor(options) : std::nullopt;
+  PolkitAuthorizationServices authorization;
+  ModelDriver driver(authorization);
+  return command(driver);
+}
+
+}  // namespace
+
 std::optional<TerminalAgent> terminalAgentFor(const AdminctlOptions& options) {
   if (!options.terminalAgent || !TerminalAgent::terminalAvailable()) return std::nullopt;
   auto agent = TerminalAgent::start(::getpid());
@@ -42,29 +69,7 @@ std::optional<TerminalAgent> terminalAgentFor(const AdminctlOptions& options) {
   return std::move(*agent);
 }
 
-// Runs an action that needs the pair right; prints `done` on success.
-int runAuthorizedAction(const AdminctlOptions& options, DaemonCall call, const std::function<void(AdminModel&)>& action,
-                        const std::string& done) {
-  const auto agent = terminalAgentFor(options);
-  PolkitAuthorizationServices authorization;
-  ModelDriver driver(authorization);
-  const auto outcome = driver.act(action);
-  if (!outcome || outcome->kind != ModelOutcome::Kind::succeeded) {
-    return failAdminctl(describeOutcome(outcome, call, controlSocket()));
-  }
-  if (options.json) {
-    printJson({{"done", true}, {"message", driver.model().message().value_or(QString()).toStdString()}});
-  } else {
-    printText(driver.model().message().value_or(QString::fromStdString(done)).toStdString() + "\n");
-  }
-  return 0;
-}
-
-}  // namespace
-
-int runPending(const AdminctlOptions& options) {
-  PolkitAuthorizationServices authorization;
-  ModelDriver driver(authorization);
+int pendingWith(ModelDriver& driver, const AdminctlOptions& options) {
   const auto outcome = driver.refresh();
   if (!outcome || outcome->kind != ModelOutcome::Kind::succeeded) {
     return failAdminctl(describeOutcome(outcome, DaemonCall::pending, controlSocket()));
@@ -77,31 +82,35 @@ int runPending(const AdminctlOptions& options) {
   return 0;
 }
 
-int runApprove(const AdminctlOptions& options, const std::string& requestID) {
+int approveWith(ModelDriver& driver, const AdminctlOptions& options, const std::string& requestID) {
   const QString id = requestIDFrom(requestID);
-  return runAuthorizedAction(
-      options, DaemonCall::approve, [id](AdminModel& model) { model.approve(id); }, "Beaconbar is paired.");
+  return reportAction(driver, options, DaemonCall::approve, [id](AdminModel& model) { model.approve(id); }, "");
+}
+
+int denyWith(ModelDriver& driver, const AdminctlOptions& options, const std::string& requestID) {
+  const QString id = requestIDFrom(requestID);
+  return reportAction(driver, options, DaemonCall::deny, [id](AdminModel& model) { model.deny(id); },
+                      "Request " + id.toStdString() + " denied.");
+}
+
+int unpairAllWith(ModelDriver& driver, const AdminctlOptions& options) {
+  return reportAction(driver, options, DaemonCall::unpairAll, [](AdminModel& model) { model.unpairAll(); }, "");
+}
+
+int runPending(const AdminctlOptions& options) {
+  return oneShot(options, false, [&](ModelDriver& driver) { return pendingWith(driver, options); });
+}
+
+int runApprove(const AdminctlOptions& options, const std::string& requestID) {
+  return oneShot(options, true, [&](ModelDriver& driver) { return approveWith(driver, options, requestID); });
 }
 
 int runDeny(const AdminctlOptions& options, const std::string& requestID) {
-  const QString id = requestIDFrom(requestID);
-  PolkitAuthorizationServices authorization;
-  ModelDriver driver(authorization);
-  const auto outcome = driver.act([id](AdminModel& model) { model.deny(id); });
-  if (!outcome || outcome->kind != ModelOutcome::Kind::succeeded) {
-    return failAdminctl(describeOutcome(outcome, DaemonCall::deny, controlSocket()));
-  }
-  if (options.json) {
-    printJson({{"done", true}, {"message", "Request " + id.toStdString() + " denied."}});
-  } else {
-    printText("Request " + id.toStdString() + " denied.\n");
-  }
-  return 0;
+  return oneShot(options, false, [&](ModelDriver& driver) { return denyWith(driver, options, requestID); });
 }
 
 int runUnpairAll(const AdminctlOptions& options) {
-  return runAuthorizedAction(
-      options, DaemonCall::unpairAll, [](AdminModel& model) { model.unpairAll(); }, "All pairings removed.");
+  return oneShot(options, true, [&](ModelDriver& driver) { return unpairAllWith(driver, options); });
 }
 
 }  // namespace bcn::cli

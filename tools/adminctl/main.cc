@@ -2,13 +2,15 @@
 // without a desktop. Lists the pairing requests of the current user,
 // approves or denies one, or revokes every pairing, asking polkit for the
 // administrator's authorization (on the terminal when no desktop agent
-// runs). It carries the console's identity, the only one the daemon's
+// runs). `session` reads such commands line by line and runs them on one
+// model, so one authorization serves several approvals. It carries the console's identity, the only one the daemon's
 // control service admits.
 #include <CLI/CLI.hpp>
 #include <QCoreApplication>
 #include <exception>
 
 #include "tools/adminctl/adminctl_commands.h"
+#include "tools/adminctl/adminctl_session.h"
 #include "tools/beaconbar/cli_output.h"
 
 namespace {
@@ -34,6 +36,9 @@ int run(int argc, char** argv) {
   deny->add_option("ID", requestID, "Request id, as pending lists it")->required();
   CLI::App* unpairAll =
       app.add_subcommand("unpair-all", "Revoke every pairing of every user (asks for administrator rights)");
+  CLI::App* session = app.add_subcommand(
+      "session", "Read commands from standard input, one per line (pending, approve ID, deny ID, unpair-all, quit), "
+                 "and run them with one authorization");
 
   try {
     app.parse(argc, argv);
@@ -50,6 +55,7 @@ int run(int argc, char** argv) {
   if (approve->parsed()) return runApprove(options, requestID);
   if (deny->parsed()) return runDeny(options, requestID);
   if (unpairAll->parsed()) return runUnpairAll(options);
+  if (session->parsed()) return runSessionOnStandardInput(options);
   return kExitUsage;
 }
 
