@@ -5,6 +5,7 @@
 # first finding, leaving the input that triggered it in build-fuzz/artifacts/.
 #
 #   bash scripts/fuzz.sh                 # every target, 30 s each (what CI runs)
+#   FUZZ_JOBS=1 bash scripts/fuzz.sh     # one target at a time (default: one per core)
 #   bash scripts/fuzz.sh 3600 plist      # one target for an hour
 #
 # FUZZ_SEED=N fixes libFuzzer's random seed, so a run can be repeated
@@ -37,32 +38,53 @@ for symbolizer in /usr/lib/llvm-19/bin/llvm-symbolizer "$(command -v llvm-symbol
 done
 
 mkdir -p build-fuzz/artifacts build-fuzz/logs
-summary=()
-failed=()
-for target in "$@"; do
-  binary="build-fuzz/fuzz/${target}_fuzz"
-  seeds="fuzz/corpus/$target"
-  work="build-fuzz/corpus/$target"
-  log="build-fuzz/logs/$target.log"
-  [ -x "$binary" ] || { echo "no fuzz target named $target" >&2; exit 2; }
-  [ -d "$seeds" ] || { echo "no seed corpus $seeds" >&2; exit 2; }
+# Each libFuzzer run is one single-threaded process, so the targets run
+# side by side, one per core: every target still gets its full time on a
+# core of its own, and the gate ends sooner.
+jobs=${FUZZ_JOBS:-$(nproc)}
+fuzz_one() {  # fuzz_one TARGET: runs it, leaves its summary line in build-fuzz/logs/TARGET.summary
+  local target=$1
+  local binary="build-fuzz/fuzz/${target}_fuzz" seeds="fuzz/corpus/$target" work="build-fuzz/corpus/$target"
+  local log="build-fuzz/logs/$target.log" status=0 runs units
   mkdir -p "$work"
-  options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
-           -artifact_prefix="build-fuzz/artifacts/$target-")
+  local options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
+                 -artifact_prefix="build-fuzz/artifacts/$target-")
   [ -f "$binary.dict" ] && options+=(-dict="$binary.dict")
   [ -n "${FUZZ_SEED:-}" ] && options+=(-seed="$FUZZ_SEED")
-  echo "== $target: ${seconds} s"
-  status=0
   "$binary" "${options[@]}" "$work" "$seeds" >"$log" 2>&1 || status=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   units=$(find "$work" -type f | wc -l)
   if [ "$status" -eq 0 ]; then
-    summary+=("$(printf '%-18s %12s executions  %6s/s  %5s corpus inputs  clean' \
-      "$target" "${runs:-?}" "$(( ${runs:-0} / seconds ))" "$units")")
+    printf '%-18s %12s executions  %6s/s  %5s corpus inputs  clean\n' \
+      "$target" "${runs:-?}" "$(( ${runs:-0} / seconds ))" "$units" >"build-fuzz/logs/$target.summary"
   else
-    summary+=("$(printf '%-18s %12s executions  FAILED (exit %d), log %s' "$target" "${runs:-?}" "$status" "$log")")
+    printf '%-18s %12s executions  FAILED (exit %d), log %s\n' "$target" "${runs:-?}" "$status" "$log" \
+      >"build-fuzz/logs/$target.summary"
+  fi
+}
+for target in "$@"; do
+  [ -x "build-fuzz/fuzz/${target}_fuzz" ] || { echo "no fuzz target named $target" >&2; exit 2; }
+  [ -d "fuzz/corpus/$target" ] || { echo "no seed corpus fuzz/corpus/$target" >&2; exit 2; }
+  rm -f "build-fuzz/logs/$target.summary"
+done
+running=0
+for target in "$@"; do
+  if ((running >= jobs)); then wait -n || true; running=$((running - 1)); fi
+  echo "== $target: ${seconds} s"
+  fuzz_one "$target" &
+  running=$((running + 1))
+done
+wait
+
+summary=()
+failed=()
+for target in "$@"; do
+  line=$(cat "build-fuzz/logs/$target.summary" 2>/dev/null || echo "$target: no result (the run was killed)")
+  summary+=("$line")
+  if [[ $line != *clean ]]; then
     failed+=("$target")
-    grep -E -A 25 '^==[0-9]+== ?ERROR|runtime error|deadly signal|Timeout|out-of-memory' "$log" | head -n 60 || tail -n 40 "$log"
+    grep -E -A 25 '^==[0-9]+== ?ERROR|runtime error|deadly signal|Timeout|out-of-memory' \
+      "build-fuzz/logs/$target.log" | head -n 60 || tail -n 40 "build-fuzz/logs/$target.log"
   fi
 done
 
