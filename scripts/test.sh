@@ -4,33 +4,61 @@
 # target for a bounded time (scripts/fuzz.sh). As root it also
 # brings up the system bus and polkitd for the authorization tests, and
 # takes down what it started when the run ends.
+#
+#   bash scripts/test.sh               # every part, as CI runs it
+#   bash scripts/test.sh suite soak    # only the parts named:
+#     suite  the build and every CTest case
+#     soak   a minute of the daemon under a mixed client population (root)
+#     fuzz   every fuzz target for 30 s
+#     bench  the IPC benchmark at reduced size beside its anchor
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh
-cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBCN_SANITIZE=ON
-cmake --build build-sanitize
+[ "$#" -gt 0 ] || set -- suite soak fuzz bench
+parts=" $* "
+for part in "$@"; do
+  case "$part" in
+  suite|soak|fuzz|bench) ;;
+  *) echo "test.sh: unknown part '$part' (suite, soak, fuzz, bench)" >&2; exit 2 ;;
+  esac
+done
+wants() { [[ $parts == *" $1 "* ]]; }
+
+purposes=(test)
+wants fuzz && purposes+=(fuzz)
+bash scripts/install-deps.sh "${purposes[@]}"
+
+if wants suite || wants soak; then
+  cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBCN_SANITIZE=ON
+  cmake --build build-sanitize
+fi
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-if [ "$(id -u)" = 0 ]; then
+if { wants suite || wants soak; } && [ "$(id -u)" = 0 ]; then
   trap 'bash scripts/polkit-test-env.sh stop' EXIT
   bash scripts/polkit-test-env.sh start
   export BCN_POLKIT_TEST=1
 fi
-ctest --test-dir build-sanitize --output-on-failure -j "$(nproc)"
+if wants suite; then
+  ctest --test-dir build-sanitize --output-on-failure -j "$(nproc)"
+fi
 
 # A minute of the daemon under a mixed client population (needs root).
-if [ "$(id -u)" = 0 ]; then
+if wants soak && [ "$(id -u)" = 0 ]; then
   build-sanitize/daemon/load/beaconbar-soak --duration 60
 fi
 
 # Every fuzz target for 30 s, seeded from fuzz/corpus/. The seed is fixed so
 # the gate is repeatable: a finding here shows up again on the same commit,
 # and hunting for new ones is the job of longer local runs (README).
-FUZZ_SEED=1 bash scripts/fuzz.sh 30
+if wants fuzz; then
+  FUZZ_SEED=1 bash scripts/fuzz.sh 30
+fi
 
 # The IPC round-trip benchmark at reduced size, optimised, beside its D-Bus
 # anchor (bash scripts/bench.sh ipc_bench runs it at full size).
-cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DBCN_BUILD_TESTS=OFF >/dev/null
-cmake --build build-bench --target ipc_bench
-./build-bench/bench/ipc_bench --quick
+if wants bench; then
+  cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DBCN_BUILD_TESTS=OFF >/dev/null
+  cmake --build build-bench --target ipc_bench
+  ./build-bench/bench/ipc_bench --quick
+fi
