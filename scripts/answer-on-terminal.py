@@ -5,7 +5,11 @@ PROMPT. Everything the command writes is copied to standard output. A
 second prompt is not answered: the command then waits for input, so the
 caller's timeout ends it, and that is reported.
 
-  answer-on-terminal.py [--timeout S] PROMPT ANSWER -- COMMAND...
+  answer-on-terminal.py [--timeout S] [--forward-stdin] PROMPT ANSWER -- COMMAND...
+
+With --forward-stdin, what arrives on this program's standard input is
+typed on the terminal as it comes, and its end is typed as Ctrl-D: a
+caller feeds an interactive command line by line, whenever it is ready.
 
 Exits with the command's status, 124 on timeout, 125 when the command
 prompted again after the answer.
@@ -23,6 +27,7 @@ import time
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--timeout", type=float, default=60)
+    parser.add_argument("--forward-stdin", action="store_true")
     parser.add_argument("prompt")
     parser.add_argument("answer")
     parser.add_argument("command", nargs=argparse.REMAINDER)
@@ -36,6 +41,7 @@ def main():
     seen = b""
     answered = 0
     deadline = time.monotonic() + args.timeout
+    sources = [master] + ([sys.stdin.fileno()] if args.forward_stdin else [])
     while True:
         left = deadline - time.monotonic()
         if left <= 0:
@@ -43,9 +49,16 @@ def main():
             os.waitpid(pid, 0)
             print(f"\nanswer-on-terminal: no end within {args.timeout:.0f} s", file=sys.stderr)
             return 125 if answered > 1 else 124
-        ready, _, _ = select.select([master], [], [], min(left, 0.5))
+        ready, _, _ = select.select(sources, [], [], min(left, 0.5))
         if not ready:
             continue
+        if sources[-1] in ready and sources[-1] != master:
+            typed = os.read(sources[-1], 4096)
+            os.write(master, typed if typed else b"\x04")
+            if not typed:
+                sources.pop()
+            if master not in ready:
+                continue
         try:
             chunk = os.read(master, 4096)
         except OSError:  # EIO: the terminal's last user is gone

@@ -15,9 +15,9 @@ eventually() {
 link_up() { inside ip -o link show "$1" | grep -q '[<,]UP[,>]'; }
 link_down() { ! link_up "$1"; }
 is_socket() { inside test -S "$1"; }
-tty_as() {  # tty_as NAME COMMAND: COMMAND in NAME's login shell on a pseudo-terminal, password typed when asked
-  local name=$1 command=$2
-  python3 "$repo/scripts/answer-on-terminal.py" --timeout 90 'Password: ?$' "$admin_password" -- \
+tty_as() {  # tty_as NAME COMMAND [OPTION...]: COMMAND in NAME's login shell on a pseudo-terminal, password typed when asked
+  local name=$1 command=$2; shift 2
+  python3 "$repo/scripts/answer-on-terminal.py" --timeout 180 "$@" 'Password: ?$' "$admin_password" -- \
     nsenter -t "$(leader)" -a env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin TERM=xterm LANG=C.UTF-8 \
     runuser --pty -l "$name" -c "$command"
 }
@@ -40,26 +40,38 @@ echo "$status" | sed 's/^/   /'
 check "the daemon was started by the connection" test "$(inside systemctl is-active beaconbar-admin.service)" = active
 check "status says alice is not paired" grep -q 'Paired *no' <<<"$status"
 
-# The daemon keeps one waiting request per user, so the three pairings come
-# one after another, each approved on a terminal with the password.
+# The daemon keeps one waiting request per user, so alice's three pairings
+# come one after another. The administrator approves all three in one
+# beaconbar-adminctl session (one console model, as in the console's
+# window): polkit asks for the password once and keeps the authorization
+# (auth_admin_keep), so the second and third approvals must pass without
+# asking again.
 pending_ids() { as_user alice beaconbar-adminctl --json pending | json '" ".join(r["id"] for r in d["pending"])'; }
 one_pending() { [ "$(pending_ids | wc -w)" = 1 ]; }
+rm -f "$home/session.in" && mkfifo "$home/session.in"
+tty_as alice "beaconbar-adminctl session" --forward-stdin <"$home/session.in" >"$home/session.log" 2>&1 &
+session=$!
+exec 7>"$home/session.in"
 for n in 1 2 3; do
-  step "alice asks for pairing $n; the administrator approves it with a password"
+  step "alice asks for pairing $n; the administrator approves it in the session"
   # Each pairing keeps its own token file.
   as_user alice env XDG_CONFIG_HOME=/home/alice/.config-$n beaconbar pair >"$home/pair-$n.log" 2>&1 &
   pair=$!
   check "the request is pending" eventually 20 one_pending
   id=$(pending_ids)
-  approval=$(tty_as alice "beaconbar-adminctl approve $id") && approved=1 || approved=0
-  echo "$approval" | sed 's/^/   | /'
-  check "polkit's text agent asked for the administrator's password" grep -q 'Password:' <<<"$approval"
-  check "beaconbar-adminctl approved $id" test "$approved" = 1
-  if ! eventually 10 bash -c "! kill -0 $pair 2>/dev/null"; then kill "$pair" 2>/dev/null || true; fi
+  echo "approve $id" >&7
+  if ! eventually 60 bash -c "! kill -0 $pair 2>/dev/null"; then kill "$pair" 2>/dev/null || true; fi
   wait "$pair" && paired=0 || paired=$?
   sed 's/^/   pair: /' "$home/pair-$n.log" | tail -n 1
   check "beaconbar pair ended with a token (exit $paired)" test "$paired" = 0
+  check "the session reported approval $n" test "$(grep -c 'Beaconbar is paired' "$home/session.log")" = "$n"
 done
+exec 7>&-
+wait "$session" && approved=0 || approved=$?
+sed 's/^/   | /' "$home/session.log"
+check "the session ended with every command done (exit $approved)" test "$approved" = 0
+check "polkit's text agent asked for the administrator's password once, for the first approval" \
+  test "$(grep -c 'Password:' "$home/session.log")" = 1
 check "alice's first token is stored with mode 0600" test "$(inside stat -c %a /home/alice/.config-1/beaconbar/token)" = 600
 
 step "alice switches the service of a veth off and on"
