@@ -5,6 +5,9 @@
 # the road as users do, then checks that both ways of uninstalling leave
 # nothing behind. Prints the time of each step. Needs root.
 #
+# After the walk the machine also runs the test suite (scripts/test.sh
+# suite soak) from this clone, bound into it at the same path.
+#
 # The container's root is made anew from a cached image
 # (/var/tmp/beaconbar-system-test/base.tar: debootstrap minbase plus
 # systemd, dbus, polkit and the tools the walk uses); downloaded packages
@@ -77,14 +80,14 @@ power_off() {
   for _ in $(seq 20); do kill -0 "$np" 2>/dev/null || break; sleep 0.5; done
   rm -f "$pidfile"
 }
-boot() {  # boot [--private-network]
+boot() {  # boot [NSPAWN-OPTION...], e.g. --private-network
   setsid systemd-nspawn -D "$root" -b --register=no --keep-unit --console=passive --machine=$machine \
-    --bind="$archives:/var/cache/apt/archives" ${1:+"$1"} </dev/null >>"$home/console.log" 2>&1 &
+    --bind="$archives:/var/cache/apt/archives" "$@" </dev/null >>"$home/console.log" 2>&1 &
   echo $! >"$pidfile"
   local state
   for _ in $(seq 120); do
     state=$(inside systemctl is-system-running 2>/dev/null) || true
-    case "$state" in running|degraded) echo "   up ($state${1:+, $1})"; return 0 ;; esac
+    case "$state" in running|degraded) echo "   up ($state${1:+, $*})"; return 0 ;; esac
     sleep 0.5
   done
   echo "system-test.sh: the machine did not come up; see $home/console.log" >&2
@@ -92,7 +95,7 @@ boot() {  # boot [--private-network]
 }
 cleanup() {
   power_off
-  [ "${BCN_SYSTEM_TEST_KEEP:-0}" = 1 ] || rm -rf "$root"
+  [ "${BCN_SYSTEM_TEST_KEEP:-0}" = 1 ] || rm -rf --one-file-system "$root"
 }
 trap cleanup EXIT
 
@@ -130,7 +133,7 @@ if [ ! -f "$home/base.tar" ]; then
   rm -f "$base/.bootstrapped"
   tar -C "$base" -cf "$home/base.tar.tmp" . && mv "$home/base.tar.tmp" "$home/base.tar" && rm -rf "$base"
 fi
-rm -rf "$root" && mkdir -p "$root" && tar -C "$root" -xf "$home/base.tar"
+rm -rf --one-file-system "$root" && mkdir -p "$root" && tar -C "$root" -xf "$home/base.tar"
 : >"$home/console.log"
 
 step "boot with the host's network"
@@ -157,6 +160,35 @@ boot --private-network
 
 # shellcheck source=scripts/system-test-walk.sh
 source "$repo/scripts/system-test-walk.sh"
+
+# The test suite as a user runs it on this machine: scripts/test.sh from
+# the clone, as root, started by the machine's own systemd (its
+# capabilities and system call filter, no journal stream on the output),
+# with the clone at the same path as here so the build made on this host
+# is up to date there. Only the machine-dependent parts run: the suite and
+# the soak; the fuzz gate and the benchmark exercise pure code and ran on
+# this host.
+step "the test suite's packages (install-deps.sh test)"
+power_off
+# This host's download cache has most of them, as test.sh just installed
+# them here; links cost nothing where both are on one file system.
+cp -nl /var/cache/apt/archives/*.deb "$archives/" 2>/dev/null || true
+systemd-nspawn -q -D "$root" --register=no --keep-unit --bind="$archives:/var/cache/apt/archives" \
+  --bind-ro="$repo/scripts:/root/bcn-scripts" env DEBIAN_FRONTEND=noninteractive \
+  bash /root/bcn-scripts/install-deps.sh test </dev/null >"$home/test-deps.log" 2>&1 ||
+  { tail -n 20 "$home/test-deps.log" >&2; fail "installing the test suite's packages failed"; }
+
+step "scripts/test.sh suite soak on the booted machine"
+boot --private-network --bind="$repo:$repo"
+if inside systemd-run --quiet --wait --pipe --collect --service-type=exec -p WorkingDirectory="$repo" \
+    -E HOME=/root -E LANG=C.UTF-8 bash scripts/test.sh suite soak </dev/null >"$home/test.log" 2>&1; then
+  tested=0
+else
+  tested=$?
+fi
+grep -E 'tests passed|tests failed|soak: ' "$home/test.log" | sed 's/^/   /' || true
+((tested == 0)) || grep -E -A 30 'The following tests FAILED' "$home/test.log" | head -n 40 >&2 || tail -n 40 "$home/test.log" >&2
+check "scripts/test.sh suite soak passed on the booted machine (exit $tested, log $home/test.log)" test "$tested" = 0
 
 step ""
 echo
