@@ -23,7 +23,9 @@ set(CPACK_COMPONENTS_ALL cli admin netcore netcore_dev)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
+# Only libnetcore0 holds a shared library, so only it gets a shlibs file.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://example.org/beaconbar")
@@ -56,8 +58,11 @@ console (Qt), beaconbar-adminctl for terminals, and an uninstaller.")
 # rather than computed.
 set(CPACK_DEBIAN_NETCORE_PACKAGE_NAME libnetcore0)
 set(CPACK_DEBIAN_NETCORE_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_NETCORE_PACKAGE_GENERATE_SHLIBS ON)
-set(CPACK_DEBIAN_NETCORE_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+# dpkg runs ldconfig once after installing or removing libraries, when the
+# package asks for it with this trigger.
+set(bcn_netcore_triggers "${CMAKE_BINARY_DIR}/debian-scripts/netcore/triggers")
+file(CONFIGURE OUTPUT "${bcn_netcore_triggers}" CONTENT "activate-noawait ldconfig\n")
+set(CPACK_DEBIAN_NETCORE_PACKAGE_CONTROL_EXTRA "${bcn_netcore_triggers}")
 set(CPACK_COMPONENT_NETCORE_DESCRIPTION "network status library (NetCore)
 NetCore reads this machine's network interfaces, their traffic rates and
 history, the network services, tunnel owners and public addresses. This
