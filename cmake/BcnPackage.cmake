@@ -4,6 +4,9 @@
 #   beaconbar-admin  (component admin)  the daemon, its units, the polkit
 #                    action, the console, beaconbar-adminctl, the
 #                    registry tool and the uninstaller
+#   libnetcore0      (component netcore)     libnetcore.so.0 and its file
+#   libnetcore-dev   (component netcore_dev) headers, the libnetcore.so
+#                    link, the CMake package and netcore.pc
 # Dependencies come from the binaries (dpkg-shlibdeps); the maintainer
 # scripts under deploy/debian/ record the programs in the code-identity
 # registry and hand the sockets to deb-systemd-helper.
@@ -16,11 +19,13 @@ set(CPACK_PACKAGE_VENDOR "Quillbank")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_CONTACT "${BCN_MAINTAINER}")
 set(CPACK_STRIP_FILES ON)
-set(CPACK_COMPONENTS_ALL cli admin)
+set(CPACK_COMPONENTS_ALL cli admin netcore netcore_dev)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
+# Only libnetcore0 holds a shared library, so only it gets a shlibs file.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://example.org/beaconbar")
@@ -46,12 +51,44 @@ client programs after an administrator approves through polkit and
 switches network services for paired users. Includes the Beaconbar Admin
 console (Qt), beaconbar-adminctl for terminals, and an uninstaller.")
 
+# The shared library, named after its SONAME as Debian's library policy
+# asks, with a shlibs file so that packages built against it depend on it.
+# While the packages are built the library is not installed anywhere
+# dpkg-shlibdeps looks, so the programs' dependency on it is declared
+# rather than computed.
+set(CPACK_DEBIAN_NETCORE_PACKAGE_NAME libnetcore0)
+set(CPACK_DEBIAN_NETCORE_PACKAGE_SECTION libs)
+# dpkg runs ldconfig once after installing or removing libraries, when the
+# package asks for it with this trigger.
+set(bcn_netcore_triggers "${CMAKE_BINARY_DIR}/debian-scripts/netcore/triggers")
+file(CONFIGURE OUTPUT "${bcn_netcore_triggers}" CONTENT "activate-noawait ldconfig\n")
+set(CPACK_DEBIAN_NETCORE_PACKAGE_CONTROL_EXTRA "${bcn_netcore_triggers}")
+set(CPACK_COMPONENT_NETCORE_DESCRIPTION "network status library (NetCore)
+NetCore reads this machine's network interfaces, their traffic rates and
+history, the network services, tunnel owners and public addresses. This
+package holds the shared library.")
+set(CPACK_DEBIAN_NETCORE_DEV_PACKAGE_NAME libnetcore-dev)
+set(CPACK_DEBIAN_NETCORE_DEV_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_NETCORE_DEV_PACKAGE_DEPENDS "libnetcore0 (= ${CPACK_PACKAGE_VERSION})")
+set(CPACK_COMPONENT_NETCORE_DEV_DESCRIPTION "network status library (NetCore) - development files
+NetCore reads this machine's network interfaces, their traffic rates and
+history, the network services, tunnel owners and public addresses. This
+package holds the headers, the CMake package (find_package(NetCore)) and
+the pkg-config file (netcore.pc).")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "${CMAKE_BINARY_DIR}/netcore/library")
+set(CPACK_DEBIAN_CLI_PACKAGE_DEPENDS "libnetcore0 (>= ${CPACK_PACKAGE_VERSION})")
+set(CPACK_DEBIAN_ADMIN_PACKAGE_DEPENDS "${CPACK_DEBIAN_ADMIN_PACKAGE_DEPENDS}, libnetcore0 (>= ${CPACK_PACKAGE_VERSION})")
+
 # Every package carries its copyright and changelog, as Debian asks.
-foreach(package beaconbar beaconbar-admin)
+foreach(package beaconbar beaconbar-admin libnetcore0 libnetcore-dev)
   if(package STREQUAL "beaconbar")
     set(component cli)
-  else()
+  elseif(package STREQUAL "beaconbar-admin")
     set(component admin)
+  elseif(package STREQUAL "libnetcore0")
+    set(component netcore)
+  else()
+    set(component netcore_dev)
   endif()
   set(docs "${CMAKE_BINARY_DIR}/debian-docs/${package}")
   file(MAKE_DIRECTORY "${docs}")

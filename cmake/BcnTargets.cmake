@@ -40,6 +40,19 @@ function(bcn_library name)
   bcn_target_defaults(${name})
 endfunction()
 
+# bcn_library_part(target): marks a static library as a piece of the shared
+# libnetcore.so. Position-independent, and every name hidden unless its
+# header marks it NETCORE_EXPORT (netcore/export.h), so the shared library
+# exports the public API and nothing else. Programs and tests that link the
+# piece statically are unaffected.
+function(bcn_library_part target)
+  set_target_properties(${target} PROPERTIES
+    POSITION_INDEPENDENT_CODE ON
+    CXX_VISIBILITY_PRESET hidden
+    C_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON)
+endfunction()
+
 # bcn_test(name SOURCES ... [DEPS ...] [INFO_PLIST <args for bcn_embed_info_plist>])
 # A GoogleTest executable whose cases are registered with CTest one by one,
 # so each case runs in its own process.

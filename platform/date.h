@@ -8,16 +8,18 @@
 #include <cstddef>
 #include <functional>
 
+#include "netcore/export.h"
+
 namespace bcn {
 
-struct Date {
+struct NETCORE_EXPORT Date {
   // Seconds between 1970-01-01 and 2001-01-01, both UTC.
   static constexpr double kUnixEpochOffset = 978307200.0;
 
   double secondsSince2001 = 0;
 
   static Date now();
-  static constexpr Date fromUnixSeconds(double unix) { return {unix - kUnixEpochOffset}; }
+  static constexpr Date fromUnixSeconds(double seconds) { return {seconds - kUnixEpochOffset}; }
   constexpr double unixSeconds() const { return secondsSince2001 + kUnixEpochOffset; }
 
   auto operator<=>(const Date&) const = default;
@@ -26,7 +28,7 @@ struct Date {
 }  // namespace bcn
 
 template <>
-struct std::hash<bcn::Date> {
+struct NETCORE_EXPORT std::hash<bcn::Date> {
   std::size_t operator()(const bcn::Date& d) const noexcept {
     return std::hash<double>{}(d.secondsSince2001);
   }

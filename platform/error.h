@@ -9,9 +9,11 @@
 #include <cstdint>
 #include <string>
 
+#include "netcore/export.h"
+
 namespace bcn {
 
-struct PlatformError {
+struct NETCORE_EXPORT PlatformError {
   std::string domain;
   std::int64_t code = 0;
   std::string description;
@@ -38,6 +40,6 @@ struct PlatformError {
 }  // namespace bcn
 
 template <>
-struct std::hash<bcn::PlatformError> {
+struct NETCORE_EXPORT std::hash<bcn::PlatformError> {
   std::size_t operator()(const bcn::PlatformError& e) const noexcept;
 };

@@ -29,6 +29,7 @@
 #include <variant>
 #include <vector>
 
+#include "netcore/export.h"
 #include "platform/date.h"
 #include "platform/error.h"
 
@@ -38,7 +39,7 @@ class PlistValue;
 using PlistArray = std::vector<PlistValue>;
 using PlistData = std::vector<std::uint8_t>;
 
-class PlistDictionary {
+class NETCORE_EXPORT PlistDictionary {
  public:
   using Entry = std::pair<std::string, PlistValue>;
 
@@ -69,7 +70,7 @@ class PlistDictionary {
   std::vector<Entry> entries_;
 };
 
-class PlistValue {
+class NETCORE_EXPORT PlistValue {
  public:
   enum class Kind { text, boolean, integer, real, date, data, array, dictionary };
 
@@ -122,7 +123,7 @@ class PlistValue {
 // Limits every decode enforces before libplist sees the bytes. libplist
 // recurses once per nesting level and expands shared binary objects into
 // copies, so unbounded input could exhaust the stack or memory.
-struct PlistLimits {
+struct NETCORE_EXPORT PlistLimits {
   static constexpr std::size_t kMaxBytes = 64u << 20;
   static constexpr std::size_t kMaxDepth = 256;
   static constexpr std::size_t kMaxNodes = 4'000'000;
@@ -150,6 +151,6 @@ std::expected<PlistValue, PlatformError> decodePlist(std::string_view bytes);
 }  // namespace bcn
 
 template <>
-struct std::hash<bcn::PlistValue> {
+struct NETCORE_EXPORT std::hash<bcn::PlistValue> {
   std::size_t operator()(const bcn::PlistValue& v) const noexcept;
 };

@@ -36,6 +36,8 @@ build=(
   # ships pkttyagent, the terminal agent beaconbar-adminctl starts where no
   # desktop agent runs)
   systemd dbus polkitd pkexec iproute2
+  # NetCore's API reference (the docs target)
+  doxygen
 )
 test=(
   "${build[@]}" libgtest-dev libgmock-dev

@@ -14,6 +14,9 @@ cmake -S . -B build-install -G Ninja -DCMAKE_BUILD_TYPE=Release -DBCN_BUILD_TEST
   -DBCN_BUILD_BENCHMARKS=OFF -DCMAKE_INSTALL_PREFIX=/usr
 cmake --build build-install
 cmake --install build-install
+# The programs find libnetcore.so.0 in /usr/lib/<multiarch> through the
+# loader's cache.
+ldconfig
 
 if [ -d /run/systemd/system ]; then
   systemctl daemon-reload

@@ -4,6 +4,8 @@
 #   beaconbar-admin  the admin daemon, its units, the polkit action, the
 #                    console, beaconbar-adminctl, the registry tool and the
 #                    uninstaller
+#   libnetcore0      the shared library both link
+#   libnetcore-dev   its headers, CMake package and pkg-config file
 # then checks them with lintian (errors fail the build).
 #
 # CPack's DEB generator rather than debhelper: the CMake install rules

@@ -132,6 +132,11 @@ bool DaemonHarness::start(bool activated) {
             "CONFIGURATION_DIRECTORY"};
   }
   argv.push_back(BCN_ADMIND);
+  // A stopped daemon leaves its socket files behind; without removing them
+  // a restart would look ready before the new daemon listens.
+  std::error_code ignored;
+  std::filesystem::remove(appSocket, ignored);
+  std::filesystem::remove(controlSocket, ignored);
   pid_ = spawn(argv, logFile());
   if (pid_ <= 0) return false;
   for (int i = 0; i < 200; ++i) {

@@ -24,6 +24,7 @@
 #include <string>
 #include <utility>
 
+#include "netcore/export.h"
 #include "netcore/history/rate_history.h"
 #include "platform/error.h"
 #include "platform/plist.h"
@@ -34,13 +35,13 @@ using HistoryMap = std::map<std::string, RateHistory>;
 
 // The file's bytes for `histories`, leaving out those without traffic.
 // Fails when a key cannot be encoded (it contains a NUL byte).
-std::expected<PlistData, PlatformError> encodeHistoryFile(const HistoryMap& histories);
+NETCORE_EXPORT std::expected<PlistData, PlatformError> encodeHistoryFile(const HistoryMap& histories);
 
 // The map stored in `bytes`; any fault in the bytes or their shape is an
 // error for the whole file.
-std::expected<HistoryMap, PlatformError> decodeHistoryFile(std::span<const std::uint8_t> bytes);
+NETCORE_EXPORT std::expected<HistoryMap, PlatformError> decodeHistoryFile(std::span<const std::uint8_t> bytes);
 
-class HistoryStore {
+class NETCORE_EXPORT HistoryStore {
  public:
   // Stores the location; touches nothing on disk.
   explicit HistoryStore(std::filesystem::path url) : url_(std::move(url)) {}
@@ -62,7 +63,7 @@ class HistoryStore {
 }  // namespace bcn
 
 template <>
-struct std::hash<bcn::HistoryStore> {
+struct NETCORE_EXPORT std::hash<bcn::HistoryStore> {
   std::size_t operator()(const bcn::HistoryStore& s) const noexcept {
     return std::filesystem::hash_value(s.url());
   }

@@ -20,12 +20,13 @@
 #include <deque>
 #include <functional>
 
+#include "netcore/export.h"
 #include "netcore/history/rate_aggregate.h"
 #include "netcore/history/rate_sample.h"
 
 namespace bcn {
 
-struct HistoryBucket {
+struct NETCORE_EXPORT HistoryBucket {
   double start = 0;    // seconds since 2001-01-01 UTC
   double seconds = 0;  // summed duration of the samples in it
   std::uint64_t bytesIn = 0;
@@ -49,7 +50,7 @@ struct HistoryBucket {
   auto operator<=>(const HistoryBucket&) const = default;
 };
 
-struct HistoryTier {
+struct NETCORE_EXPORT HistoryTier {
   double granularity = 0;  // seconds per bucket; 0 = one bucket per sample
   double retention = 0;    // seconds a bucket is kept after its interval ends
   // A deque so that pruning drops a prefix without moving what stays.
@@ -73,11 +74,11 @@ struct HistoryTier {
 }  // namespace bcn
 
 template <>
-struct std::hash<bcn::HistoryBucket> {
+struct NETCORE_EXPORT std::hash<bcn::HistoryBucket> {
   std::size_t operator()(const bcn::HistoryBucket& b) const noexcept;
 };
 
 template <>
-struct std::hash<bcn::HistoryTier> {
+struct NETCORE_EXPORT std::hash<bcn::HistoryTier> {
   std::size_t operator()(const bcn::HistoryTier& t) const noexcept;
 };

@@ -13,6 +13,8 @@
 #include <functional>
 #include <limits>
 
+#include "netcore/export.h"
+
 namespace bcn {
 
 // The min/max rule shared by aggregates and history buckets: a strictly
@@ -23,7 +25,7 @@ inline void foldRateRange(double& min, double& max, double candidateMin, double 
   if (max <= candidateMax) max = candidateMax;
 }
 
-struct RateAggregate {
+struct NETCORE_EXPORT RateAggregate {
   double seconds = 0;  // total measured time; gaps between samples are not counted
   std::uint64_t bytesIn = 0;
   std::uint64_t bytesOut = 0;
@@ -55,6 +57,6 @@ struct RateAggregate {
 }  // namespace bcn
 
 template <>
-struct std::hash<bcn::RateAggregate> {
+struct NETCORE_EXPORT std::hash<bcn::RateAggregate> {
   std::size_t operator()(const bcn::RateAggregate& a) const noexcept;
 };

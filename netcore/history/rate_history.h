@@ -20,6 +20,7 @@
 #include <functional>
 #include <vector>
 
+#include "netcore/export.h"
 #include "netcore/history/history_tier.h"
 #include "netcore/history/rate_aggregate.h"
 #include "netcore/history/rate_sample.h"
@@ -27,7 +28,7 @@
 
 namespace bcn {
 
-struct RateHistory {
+struct NETCORE_EXPORT RateHistory {
   using Bucket = HistoryBucket;
   using Tier = HistoryTier;
 
@@ -92,11 +93,11 @@ struct RateHistory {
 }  // namespace bcn
 
 template <>
-struct std::hash<bcn::RateHistory::Retention> {
+struct NETCORE_EXPORT std::hash<bcn::RateHistory::Retention> {
   std::size_t operator()(const bcn::RateHistory::Retention& r) const noexcept;
 };
 
 template <>
-struct std::hash<bcn::RateHistory> {
+struct NETCORE_EXPORT std::hash<bcn::RateHistory> {
   std::size_t operator()(const bcn::RateHistory& h) const noexcept;
 };

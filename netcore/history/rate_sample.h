@@ -13,11 +13,12 @@
 #include <cstdint>
 #include <functional>
 
+#include "netcore/export.h"
 #include "platform/date.h"
 
 namespace bcn {
 
-struct RateSample {
+struct NETCORE_EXPORT RateSample {
   Date end;               // when the interval ended (the later counter reading)
   double duration = 0;    // length of the interval in seconds
   std::uint64_t bytesIn = 0;
@@ -34,6 +35,6 @@ struct RateSample {
 }  // namespace bcn
 
 template <>
-struct std::hash<bcn::RateSample> {
+struct NETCORE_EXPORT std::hash<bcn::RateSample> {
   std::size_t operator()(const bcn::RateSample& s) const noexcept;
 };

@@ -8,9 +8,11 @@
 #include <utility>
 #include <vector>
 
+#include "netcore/export.h"
+
 namespace bcn {
 
-class BitNames {
+class NETCORE_EXPORT BitNames {
  public:
   // (bit position, name) pairs; the order is the output order.
   explicit BitNames(std::vector<std::pair<int, std::string>> bits) : bits_(std::move(bits)) {}

@@ -14,13 +14,14 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "netcore/export.h"
 #include "netcore/history/rate_sample.h"
 #include "netcore/interfaces/interface_snapshot.h"
 #include "platform/date.h"
 
 namespace bcn {
 
-class CounterDeltaTracker {
+class NETCORE_EXPORT CounterDeltaTracker {
  public:
   CounterDeltaTracker() = default;
 

@@ -12,9 +12,11 @@
 #include <string_view>
 #include <vector>
 
+#include "netcore/export.h"
+
 namespace bcn {
 
-struct IPv4Address {
+struct NETCORE_EXPORT IPv4Address {
   std::string address;                      // dotted quad
   std::optional<std::string> netmask;       // absent when none or not IPv4
   std::optional<int> prefixLength;          // absent exactly when there was no netmask
@@ -24,12 +26,12 @@ struct IPv4Address {
   auto operator<=>(const IPv4Address&) const = default;
 };
 
-struct IPv6FlagName {
+struct NETCORE_EXPORT IPv6FlagName {
   std::uint32_t mask;
   std::string_view name;
 };
 
-struct IPv6Address {
+struct NETCORE_EXPORT IPv6Address {
   std::string address;              // textual form, zone removed, no "%zone"
   std::optional<int> prefixLength;  // absent when there was no mask
   std::uint32_t scopeID = 0;        // zone index; 0 for global addresses
@@ -58,7 +60,7 @@ struct IPv6Address {
   auto operator<=>(const IPv6Address&) const = default;
 };
 
-struct LinkAddress {
+struct NETCORE_EXPORT LinkAddress {
   std::vector<std::uint8_t> bytes;  // 1 to 32 bytes
   std::uint8_t type = 0;            // BSD interface type of the link-layer address
 
@@ -72,14 +74,14 @@ struct LinkAddress {
 }  // namespace bcn
 
 template <>
-struct std::hash<bcn::IPv4Address> {
+struct NETCORE_EXPORT std::hash<bcn::IPv4Address> {
   std::size_t operator()(const bcn::IPv4Address& a) const noexcept;
 };
 template <>
-struct std::hash<bcn::IPv6Address> {
+struct NETCORE_EXPORT std::hash<bcn::IPv6Address> {
   std::size_t operator()(const bcn::IPv6Address& a) const noexcept;
 };
 template <>
-struct std::hash<bcn::LinkAddress> {
+struct NETCORE_EXPORT std::hash<bcn::LinkAddress> {
   std::size_t operator()(const bcn::LinkAddress& a) const noexcept;
 };

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "netcore/export.h"
 #include "netcore/interfaces/interface_snapshot.h"
 #include "netcore/interfaces/link_identity.h"
 
@@ -30,7 +31,7 @@ typedef struct bcn_kernel_view bcn_kernel_view_t;
 
 namespace bcn {
 
-class InterfaceReader {
+class NETCORE_EXPORT InterfaceReader {
  public:
   // Opens an AF_INET and an AF_INET6 datagram socket; a socket that cannot
   // be opened stays -1 and the queries made through it fail.

@@ -11,12 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "netcore/export.h"
 #include "netcore/interfaces/interface_addresses.h"
 
 namespace bcn {
 
 // Cumulative counters since the interface was attached.
-struct InterfaceCounters {
+struct NETCORE_EXPORT InterfaceCounters {
   std::uint64_t bytesIn = 0;
   std::uint64_t bytesOut = 0;
   std::uint64_t packetsIn = 0;
@@ -33,7 +34,7 @@ struct InterfaceCounters {
 
 enum class MediaStatus { unknown, active, inactive };
 
-struct MediaInfo {
+struct NETCORE_EXPORT MediaInfo {
   std::string current;                // configured media word as text
   std::optional<std::string> active;  // word in use, only when it differs from the configured one
   MediaStatus status = MediaStatus::unknown;
@@ -57,10 +58,10 @@ enum class FunctionalType : std::uint32_t {
 };
 
 // The case with this raw value; none above 8.
-std::optional<FunctionalType> functionalTypeFromRaw(std::uint32_t raw);
+NETCORE_EXPORT std::optional<FunctionalType> functionalTypeFromRaw(std::uint32_t raw);
 constexpr std::uint32_t rawValue(FunctionalType type) { return static_cast<std::uint32_t>(type); }
 
-struct InterfaceSnapshot {
+struct NETCORE_EXPORT InterfaceSnapshot {
   std::string name;
   std::uint32_t index = 0;
   std::uint32_t flags = 0;  // BSD interface flags (BitNames::interfaceFlags)
@@ -93,14 +94,14 @@ struct InterfaceSnapshot {
 }  // namespace bcn
 
 template <>
-struct std::hash<bcn::InterfaceCounters> {
+struct NETCORE_EXPORT std::hash<bcn::InterfaceCounters> {
   std::size_t operator()(const bcn::InterfaceCounters& c) const noexcept;
 };
 template <>
-struct std::hash<bcn::MediaInfo> {
+struct NETCORE_EXPORT std::hash<bcn::MediaInfo> {
   std::size_t operator()(const bcn::MediaInfo& m) const noexcept;
 };
 template <>
-struct std::hash<bcn::InterfaceSnapshot> {
+struct NETCORE_EXPORT std::hash<bcn::InterfaceSnapshot> {
   std::size_t operator()(const bcn::InterfaceSnapshot& s) const noexcept;
 };

@@ -10,11 +10,12 @@
 #include <optional>
 #include <string>
 
+#include "netcore/export.h"
 #include "netcore/interfaces/interface_addresses.h"
 
 namespace bcn {
 
-struct LinkIdentity {
+struct NETCORE_EXPORT LinkIdentity {
   // The kind of virtual link the kernel made ("bridge", "bond", "vlan",
   // "veth", "tun", "wireguard" ...); empty for hardware ports and loopback.
   std::string kind;

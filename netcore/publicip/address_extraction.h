@@ -11,12 +11,14 @@
 #include <string>
 #include <string_view>
 
+#include "netcore/export.h"
+
 namespace bcn::PublicIPService {
 
 // True when `text` is an IPv4 dotted quad or an IPv6 address as inet_pton
 // reads them. Nothing is trimmed; zone suffixes, brackets, ports and
 // embedded NUL characters make it false.
-bool isIPAddress(std::string_view text);
+NETCORE_EXPORT bool isIPAddress(std::string_view text);
 
 // 1. The whole body, trimmed of Unicode white space and line breaks at both
 //    ends, if that is an address (the key path plays no part here).

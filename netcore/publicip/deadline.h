@@ -16,6 +16,8 @@
 #include <asio/awaitable.hpp>
 #include <asio/basic_waitable_timer.hpp>
 
+#include "netcore/publicip/public_ip_service.h"
+
 namespace bcn::PublicIPService {
 
 // std::chrono clock over CLOCK_BOOTTIME: monotonic and counting suspend.
@@ -27,9 +29,6 @@ struct BootClock {
   static constexpr bool is_steady = true;
   static time_point now() noexcept;
 };
-
-// The time a lookup may take over one IP version.
-inline constexpr std::chrono::seconds kTimeLimit{15};
 
 class Deadline {
  public:

@@ -11,9 +11,11 @@
 #include <cstdint>
 #include <string>
 
+#include "netcore/export.h"
+
 namespace bcn {
 
-struct PublicIPError {
+struct NETCORE_EXPORT PublicIPError {
   enum class Kind {
     http,       // status outside 200-299, or none readable (status 0)
     badURL,     // no host or scheme, a scheme other than http/https, or an impossible port
@@ -40,6 +42,6 @@ struct PublicIPError {
 }  // namespace bcn
 
 template <>
-struct std::hash<bcn::PublicIPError> {
+struct NETCORE_EXPORT std::hash<bcn::PublicIPError> {
   std::size_t operator()(const bcn::PublicIPError& e) const noexcept;
 };

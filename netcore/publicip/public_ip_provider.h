@@ -18,12 +18,13 @@
 #include <string>
 #include <string_view>
 
+#include "netcore/export.h"
 #include "platform/error.h"
 #include "platform/plist.h"
 
 namespace bcn {
 
-struct PublicIPProvider {
+struct NETCORE_EXPORT PublicIPProvider {
   enum class Kind { echoA, echoB, custom };
 
   Kind kind = Kind::echoA;
@@ -65,7 +66,7 @@ inline constexpr std::array<PublicIPProvider, 3> PublicIPProvider::allCases{
 }  // namespace bcn
 
 template <>
-struct std::hash<bcn::PublicIPProvider> {
+struct NETCORE_EXPORT std::hash<bcn::PublicIPProvider> {
   std::size_t operator()(const bcn::PublicIPProvider& p) const noexcept {
     return std::hash<int>{}(static_cast<int>(p.kind));
   }

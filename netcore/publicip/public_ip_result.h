@@ -12,9 +12,11 @@
 #include <optional>
 #include <string>
 
+#include "netcore/export.h"
+
 namespace bcn {
 
-struct PublicIPResult {
+struct NETCORE_EXPORT PublicIPResult {
   std::optional<std::string> ipv4;
   std::optional<std::string> ipv6;
   std::optional<std::string> error;
@@ -26,6 +28,6 @@ struct PublicIPResult {
 }  // namespace bcn
 
 template <>
-struct std::hash<bcn::PublicIPResult> {
+struct NETCORE_EXPORT std::hash<bcn::PublicIPResult> {
   std::size_t operator()(const bcn::PublicIPResult& r) const noexcept;
 };

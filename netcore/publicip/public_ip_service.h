@@ -17,10 +17,12 @@
 // with both sides failed as cancelled.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <stop_token>
 #include <string_view>
 
+#include "netcore/export.h"
 #include "netcore/publicip/address_extraction.h"
 #include "netcore/publicip/public_ip_error.h"
 #include "netcore/publicip/public_ip_provider.h"
@@ -28,7 +30,10 @@
 
 namespace bcn::PublicIPService {
 
-PublicIPResult lookup(std::string_view url, std::optional<std::string_view> jsonKeyPath = std::nullopt,
+// The time a lookup may take over one IP version.
+inline constexpr std::chrono::seconds kTimeLimit{15};
+
+NETCORE_EXPORT PublicIPResult lookup(std::string_view url, std::optional<std::string_view> jsonKeyPath = std::nullopt,
                       std::stop_token stop = {});
 
 }  // namespace bcn::PublicIPService

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "netcore/sysconfig/keyed_fields.h"
+#include "netcore/sysconfig/keyed_json.h"
 
 namespace bcn {
 namespace {
@@ -34,13 +35,13 @@ PlistDictionary InterfaceFingerprint::toPlist() const {
   return encoded;
 }
 
-nlohmann::ordered_json InterfaceFingerprint::toJson() const {
+nlohmann::ordered_json toJson(const InterfaceFingerprint& fingerprint) {
   nlohmann::ordered_json encoded = nlohmann::ordered_json::object();
-  encoded["key"] = key;
-  encoded["name"] = name;
-  if (title) encoded["title"] = *title;
-  if (address) encoded["address"] = *address;
-  encoded["permanentAddress"] = permanentAddress;
+  encoded["key"] = fingerprint.key;
+  encoded["name"] = fingerprint.name;
+  if (fingerprint.title) encoded["title"] = *fingerprint.title;
+  if (fingerprint.address) encoded["address"] = *fingerprint.address;
+  encoded["permanentAddress"] = fingerprint.permanentAddress;
   return encoded;
 }
 
@@ -48,8 +49,7 @@ std::expected<InterfaceFingerprint, PlatformError> InterfaceFingerprint::fromPli
   return fromFields(keyed::fieldsOf(encoded));
 }
 
-std::expected<InterfaceFingerprint, PlatformError> InterfaceFingerprint::fromJson(
-    const nlohmann::ordered_json& encoded) {
+std::expected<InterfaceFingerprint, PlatformError> fingerprintFromJson(const nlohmann::ordered_json& encoded) {
   return fromFields(keyed::fieldsOf(encoded));
 }
 

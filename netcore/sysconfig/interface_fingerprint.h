@@ -17,14 +17,13 @@
 #include <optional>
 #include <string>
 
-#include <nlohmann/json_fwd.hpp>
-
+#include "netcore/export.h"
 #include "platform/error.h"
 #include "platform/plist.h"
 
 namespace bcn {
 
-struct InterfaceFingerprint {
+struct NETCORE_EXPORT InterfaceFingerprint {
   // The interface's identity, compared exactly.
   std::string key;
   std::string name;
@@ -39,14 +38,12 @@ struct InterfaceFingerprint {
   auto operator<=>(const InterfaceFingerprint&) const = default;
 
   PlistDictionary toPlist() const;
-  nlohmann::ordered_json toJson() const;
   static std::expected<InterfaceFingerprint, PlatformError> fromPlist(const PlistValue& encoded);
-  static std::expected<InterfaceFingerprint, PlatformError> fromJson(const nlohmann::ordered_json& encoded);
 };
 
 }  // namespace bcn
 
 template <>
-struct std::hash<bcn::InterfaceFingerprint> {
+struct NETCORE_EXPORT std::hash<bcn::InterfaceFingerprint> {
   std::size_t operator()(const bcn::InterfaceFingerprint& fingerprint) const noexcept;
 };

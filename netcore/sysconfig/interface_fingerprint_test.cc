@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "netcore/sysconfig/keyed_fields.h"
+#include "netcore/sysconfig/keyed_json.h"
 
 namespace bcn {
 namespace {
@@ -27,9 +28,9 @@ TEST(InterfaceFingerprintEncoding, WritesOptionalKeysOnlyWhenPresent) {
             (std::vector<std::string>{"key", "name", "title", "address", "permanentAddress"}));
   EXPECT_EQ(keysOf(kBare.toPlist()), (std::vector<std::string>{"key", "name", "permanentAddress"}));
   EXPECT_EQ(kBare.toPlist().find("permanentAddress")->boolean(), false);
-  EXPECT_EQ(kFull.toJson().dump(),
+  EXPECT_EQ(toJson(kFull).dump(),
             R"({"key":"en0-key","name":"en0","title":"Wi-Fi","address":"aa:bb:cc:dd:ee:ff","permanentAddress":true})");
-  EXPECT_EQ(kBare.toJson().dump(), R"({"key":"utun3-key","name":"utun3","permanentAddress":false})");
+  EXPECT_EQ(toJson(kBare).dump(), R"({"key":"utun3-key","name":"utun3","permanentAddress":false})");
   // An empty title is still a title.
   InterfaceFingerprint emptyTitle = kBare;
   emptyTitle.title = "";
@@ -43,7 +44,7 @@ TEST(InterfaceFingerprintEncoding, SurvivesBinaryPlistAndJsonText) {
     const auto bytes = encodeBinaryPlist(PlistValue(fingerprint.toPlist()));
     ASSERT_TRUE(bytes.has_value());
     EXPECT_EQ(InterfaceFingerprint::fromPlist(*decodePlist(*bytes)), fingerprint);
-    EXPECT_EQ(InterfaceFingerprint::fromJson(Json::parse(fingerprint.toJson().dump())), fingerprint);
+    EXPECT_EQ(fingerprintFromJson(Json::parse(toJson(fingerprint).dump())), fingerprint);
   }
 }
 
@@ -51,10 +52,10 @@ TEST(InterfaceFingerprintEncoding, MissingOptionalKeysDecodeAsAbsentAndFalse) {
   const PlistDictionary stored{{"key", "k"}, {"name", "en1"}};
   EXPECT_EQ(InterfaceFingerprint::fromPlist(PlistValue(stored)),
             (InterfaceFingerprint{"k", "en1", std::nullopt, std::nullopt, false}));
-  EXPECT_EQ(InterfaceFingerprint::fromJson(Json::parse(R"({"name":"en1","key":"k","title":null,"address":null})")),
+  EXPECT_EQ(fingerprintFromJson(Json::parse(R"({"name":"en1","key":"k","title":null,"address":null})")),
             (InterfaceFingerprint{"k", "en1", std::nullopt, std::nullopt, false}));
   // Unknown keys are ignored.
-  EXPECT_EQ(InterfaceFingerprint::fromJson(Json::parse(R"({"key":"k","name":"n","extra":[1,2]})"))->name, "n");
+  EXPECT_EQ(fingerprintFromJson(Json::parse(R"({"key":"k","name":"n","extra":[1,2]})"))->name, "n");
 }
 
 TEST(InterfaceFingerprintEncoding, KeyAndNameAreRequired) {
@@ -64,9 +65,9 @@ TEST(InterfaceFingerprintEncoding, KeyAndNameAreRequired) {
     const auto decoded = InterfaceFingerprint::fromPlist(PlistValue(plist));
     ASSERT_FALSE(decoded.has_value()) << key;
     EXPECT_EQ(decoded.error().code, keyed::kValueNotFoundCode);
-    Json json = kFull.toJson();
+    Json json = toJson(kFull);
     json.erase(key);
-    EXPECT_EQ(InterfaceFingerprint::fromJson(json).error().code, keyed::kValueNotFoundCode);
+    EXPECT_EQ(fingerprintFromJson(json).error().code, keyed::kValueNotFoundCode);
   }
 }
 
@@ -86,7 +87,7 @@ TEST(InterfaceFingerprintEncoding, RefusesPresentKeysOfTheWrongType) {
                            R"({"key":"k","name":"n","title":5})",
                            R"({"key":"k","name":"n","address":{"v4":"1.2.3.4"}})",
                            R"({"key":["k"],"name":"n"})"}) {
-    const auto decoded = InterfaceFingerprint::fromJson(Json::parse(text));
+    const auto decoded = fingerprintFromJson(Json::parse(text));
     ASSERT_FALSE(decoded.has_value()) << text;
     EXPECT_EQ(decoded.error().code, keyed::kCorruptCode) << text;
   }
@@ -103,7 +104,7 @@ TEST(InterfaceFingerprintValue, EqualityAndHashCoverEveryField) {
   EXPECT_TRUE(set.contains(InterfaceFingerprint(kFull)));
   for (const InterfaceFingerprint& variant : variants) {
     EXPECT_NE(variant, kFull);
-    EXPECT_FALSE(set.contains(variant)) << variant.toJson().dump();
+    EXPECT_FALSE(set.contains(variant)) << toJson(variant).dump();
   }
 }
 

@@ -21,12 +21,13 @@
 #include <string_view>
 #include <vector>
 
+#include "netcore/export.h"
 #include "platform/dynstore/store_notifier.h"
 #include "platform/netprefs/network_preferences.h"
 
 namespace bcn {
 
-class NetworkChangeWatcher {
+class NETCORE_EXPORT NetworkChangeWatcher {
  public:
   // Runs the given task, now or later, on a thread of its choosing (a
   // serial queue keeps notifications in order).

@@ -16,9 +16,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "netcore/export.h"
+
 namespace bcn {
 
-struct NetworkService {
+struct NETCORE_EXPORT NetworkService {
   // The configuration's service identifier.
   std::string id;
   // User-visible name; the identifier when the service has none.
@@ -32,7 +34,7 @@ struct NetworkService {
   auto operator<=>(const NetworkService&) const = default;
 };
 
-struct InterfaceMetadata {
+struct NETCORE_EXPORT InterfaceMetadata {
   std::string bsdName;
   std::optional<std::string> displayName;
   std::optional<std::string> interfaceType;
@@ -41,7 +43,7 @@ struct InterfaceMetadata {
   auto operator<=>(const InterfaceMetadata&) const = default;
 };
 
-struct NetworkMetadata {
+struct NETCORE_EXPORT NetworkMetadata {
   std::unordered_map<std::string, InterfaceMetadata> interfaces;
   // Configured services in display order, then transient services.
   std::vector<NetworkService> services;
@@ -58,14 +60,14 @@ struct NetworkMetadata {
 }  // namespace bcn
 
 template <>
-struct std::hash<bcn::NetworkService> {
+struct NETCORE_EXPORT std::hash<bcn::NetworkService> {
   std::size_t operator()(const bcn::NetworkService& service) const noexcept;
 };
 template <>
-struct std::hash<bcn::InterfaceMetadata> {
+struct NETCORE_EXPORT std::hash<bcn::InterfaceMetadata> {
   std::size_t operator()(const bcn::InterfaceMetadata& metadata) const noexcept;
 };
 template <>
-struct std::hash<bcn::NetworkMetadata> {
+struct NETCORE_EXPORT std::hash<bcn::NetworkMetadata> {
   std::size_t operator()(const bcn::NetworkMetadata& metadata) const noexcept;
 };

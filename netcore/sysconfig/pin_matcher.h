@@ -12,11 +12,12 @@
 #include <span>
 #include <vector>
 
+#include "netcore/export.h"
 #include "netcore/sysconfig/interface_fingerprint.h"
 
 namespace bcn {
 
-class PinMatcher {
+class NETCORE_EXPORT PinMatcher {
  public:
   PinMatcher() = delete;
 

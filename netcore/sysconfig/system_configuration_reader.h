@@ -10,12 +10,13 @@
 // missing or malformed pieces are left out or fall back to defaults.
 #pragma once
 
+#include "netcore/export.h"
 #include "netcore/sysconfig/network_metadata.h"
 #include "netcore/sysconfig/system_configuration_source.h"
 
 namespace bcn {
 
-class SystemConfigurationReader {
+class NETCORE_EXPORT SystemConfigurationReader {
  public:
   SystemConfigurationReader() = delete;
 

@@ -12,13 +12,14 @@
 #include <string_view>
 #include <vector>
 
+#include "netcore/export.h"
 #include "platform/dynstore/dynamic_store.h"
 #include "platform/netprefs/network_interfaces.h"
 #include "platform/netprefs/network_preferences.h"
 
 namespace bcn {
 
-class SystemConfigurationSource {
+class NETCORE_EXPORT SystemConfigurationSource {
  public:
   virtual ~SystemConfigurationSource() = default;
 
@@ -30,7 +31,7 @@ class SystemConfigurationSource {
   virtual std::unique_ptr<dynstore::DynamicStore> openDynamicStore(std::string_view clientName) = 0;
 };
 
-class LiveSystemConfigurationSource final : public SystemConfigurationSource {
+class NETCORE_EXPORT LiveSystemConfigurationSource final : public SystemConfigurationSource {
  public:
   explicit LiveSystemConfigurationSource(
       netprefs::PreferencesLocation location = netprefs::PreferencesLocation::systemDefault())

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "netcore/sysconfig/keyed_fields.h"
+#include "netcore/sysconfig/keyed_json.h"
 
 namespace bcn {
 namespace {
@@ -25,11 +26,11 @@ PlistDictionary TunnelOwner::toPlist() const {
   return PlistDictionary{{"pid", pid}, {"name", name}, {"path", path}};
 }
 
-nlohmann::ordered_json TunnelOwner::toJson() const {
+nlohmann::ordered_json toJson(const TunnelOwner& owner) {
   nlohmann::ordered_json encoded = nlohmann::ordered_json::object();
-  encoded["pid"] = pid;
-  encoded["name"] = name;
-  encoded["path"] = path;
+  encoded["pid"] = owner.pid;
+  encoded["name"] = owner.name;
+  encoded["path"] = owner.path;
   return encoded;
 }
 
@@ -37,7 +38,7 @@ std::expected<TunnelOwner, PlatformError> TunnelOwner::fromPlist(const PlistValu
   return fromFields(keyed::fieldsOf(encoded));
 }
 
-std::expected<TunnelOwner, PlatformError> TunnelOwner::fromJson(const nlohmann::ordered_json& encoded) {
+std::expected<TunnelOwner, PlatformError> tunnelOwnerFromJson(const nlohmann::ordered_json& encoded) {
   return fromFields(keyed::fieldsOf(encoded));
 }
 

@@ -15,14 +15,13 @@
 #include <functional>
 #include <string>
 
-#include <nlohmann/json_fwd.hpp>
-
+#include "netcore/export.h"
 #include "platform/error.h"
 #include "platform/plist.h"
 
 namespace bcn {
 
-struct TunnelOwner {
+struct NETCORE_EXPORT TunnelOwner {
   // Owning process id.
   std::int32_t pid = 0;
   // Display name of the owning program; empty when the path was unreadable.
@@ -33,14 +32,12 @@ struct TunnelOwner {
   auto operator<=>(const TunnelOwner&) const = default;
 
   PlistDictionary toPlist() const;
-  nlohmann::ordered_json toJson() const;
   static std::expected<TunnelOwner, PlatformError> fromPlist(const PlistValue& encoded);
-  static std::expected<TunnelOwner, PlatformError> fromJson(const nlohmann::ordered_json& encoded);
 };
 
 }  // namespace bcn
 
 template <>
-struct std::hash<bcn::TunnelOwner> {
+struct NETCORE_EXPORT std::hash<bcn::TunnelOwner> {
   std::size_t operator()(const bcn::TunnelOwner& owner) const noexcept;
 };

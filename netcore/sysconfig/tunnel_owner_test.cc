@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "netcore/sysconfig/keyed_fields.h"
+#include "netcore/sysconfig/keyed_json.h"
 
 namespace bcn {
 namespace {
@@ -26,7 +27,7 @@ TEST(TunnelOwnerEncoding, WritesPidNameAndPathInOrder) {
   EXPECT_EQ(keysOf(plist), (std::vector<std::string>{"pid", "name", "path"}));
   EXPECT_EQ(plist.find("pid")->int64(), 4242);
   EXPECT_EQ(*plist.find("name")->text(), "Foo VPN");
-  EXPECT_EQ(kOwner.toJson().dump(), R"({"pid":4242,"name":"Foo VPN","path":"/opt/Foo.app/Contents/MacOS/foo"})");
+  EXPECT_EQ(toJson(kOwner).dump(), R"({"pid":4242,"name":"Foo VPN","path":"/opt/Foo.app/Contents/MacOS/foo"})");
 }
 
 TEST(TunnelOwnerEncoding, SurvivesBinaryPlistAndJsonText) {
@@ -36,7 +37,7 @@ TEST(TunnelOwnerEncoding, SurvivesBinaryPlistAndJsonText) {
     const auto decoded = decodePlist(*bytes);
     ASSERT_TRUE(decoded.has_value());
     EXPECT_EQ(TunnelOwner::fromPlist(*decoded), owner);
-    EXPECT_EQ(TunnelOwner::fromJson(Json::parse(owner.toJson().dump())), owner);
+    EXPECT_EQ(tunnelOwnerFromJson(Json::parse(toJson(owner).dump())), owner);
   }
 }
 
@@ -50,11 +51,11 @@ TEST(TunnelOwnerEncoding, EveryKeyIsRequired) {
     EXPECT_EQ(fromPlist.error().code, keyed::kValueNotFoundCode);
     EXPECT_NE(fromPlist.error().description.find(key), std::string::npos);
 
-    Json json = kOwner.toJson();
+    Json json = toJson(kOwner);
     json.erase(key);
-    EXPECT_EQ(TunnelOwner::fromJson(json).error().code, keyed::kValueNotFoundCode) << key;
+    EXPECT_EQ(tunnelOwnerFromJson(json).error().code, keyed::kValueNotFoundCode) << key;
     json[key] = nullptr;
-    EXPECT_EQ(TunnelOwner::fromJson(json).error().code, keyed::kValueNotFoundCode) << key;
+    EXPECT_EQ(tunnelOwnerFromJson(json).error().code, keyed::kValueNotFoundCode) << key;
   }
 }
 
@@ -76,12 +77,12 @@ TEST(TunnelOwnerEncoding, RefusesWrongTypesAndOutOfRangePids) {
   for (const char* text : {R"({"pid":"1","name":"a","path":"b"})", R"({"pid":1.5,"name":"a","path":"b"})",
                            R"({"pid":2147483648,"name":"a","path":"b"})", R"({"pid":1,"name":[],"path":"b"})",
                            R"({"pid":1,"name":"a","path":{}})", R"({"pid":1,"name":false,"path":"b"})"}) {
-    const auto decoded = TunnelOwner::fromJson(Json::parse(text));
+    const auto decoded = tunnelOwnerFromJson(Json::parse(text));
     ASSERT_FALSE(decoded.has_value()) << text;
     EXPECT_EQ(decoded.error().code, keyed::kCorruptCode) << text;
   }
   for (const Json& notObject : {Json::array({1, "a", "b"}), Json("owner"), Json(nullptr)}) {
-    EXPECT_FALSE(TunnelOwner::fromJson(notObject).has_value());
+    EXPECT_FALSE(tunnelOwnerFromJson(notObject).has_value());
   }
   EXPECT_FALSE(TunnelOwner::fromPlist(PlistValue(PlistArray{PlistValue(1)})).has_value());
 }

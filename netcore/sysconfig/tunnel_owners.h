@@ -13,11 +13,12 @@
 #include <string>
 #include <string_view>
 
+#include "netcore/export.h"
 #include "netcore/sysconfig/tunnel_owner.h"
 
 namespace bcn {
 
-class TunnelOwners {
+class NETCORE_EXPORT TunnelOwners {
  public:
   TunnelOwners() = delete;
 

@@ -14,13 +14,14 @@
 #include <string_view>
 #include <vector>
 
+#include "netcore/export.h"
 #include "platform/dynstore/store_entries.h"
 #include "platform/netprefs/network_preferences.h"
 #include "platform/plist.h"
 
 namespace bcn::dynstore {
 
-class DynamicStore {
+class NETCORE_EXPORT DynamicStore {
  public:
   virtual ~DynamicStore() = default;
 
@@ -33,7 +34,7 @@ class DynamicStore {
                                                       const std::vector<std::string>& patterns) = 0;
 };
 
-class MemoryDynamicStore final : public DynamicStore {
+class NETCORE_EXPORT MemoryDynamicStore final : public DynamicStore {
  public:
   explicit MemoryDynamicStore(StoreEntries entries) : entries_(std::move(entries)) {}
   std::optional<PlistValue> copyValue(std::string_view key) override;
@@ -46,7 +47,7 @@ class MemoryDynamicStore final : public DynamicStore {
 
 // The live store over the calling thread's network namespace and the
 // preferences at `location`. Null when rtnetlink cannot be reached.
-std::unique_ptr<DynamicStore> openDynamicStore(std::string_view clientName,
+NETCORE_EXPORT std::unique_ptr<DynamicStore> openDynamicStore(std::string_view clientName,
                                                const netprefs::PreferencesLocation& location);
 
 // The entries of `entries` that `keys` or `patterns` select, in key order.

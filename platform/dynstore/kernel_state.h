@@ -10,11 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "netcore/export.h"
 #include "platform/netprefs/kernel_links.h"
 
 namespace bcn::dynstore {
 
-struct KernelAddress {
+struct NETCORE_EXPORT KernelAddress {
   std::int32_t linkIndex = 0;
   int family = 0;       // AF_INET or AF_INET6
   std::string address;  // "192.0.2.2", "fd00::2"
@@ -24,7 +25,7 @@ struct KernelAddress {
 };
 
 // A route to 0.0.0.0/0 or ::/0 in the main table, through its first next hop.
-struct KernelDefaultRoute {
+struct NETCORE_EXPORT KernelDefaultRoute {
   int family = 0;
   std::int32_t linkIndex = 0;
   std::uint32_t metric = 0;
@@ -33,7 +34,7 @@ struct KernelDefaultRoute {
   bool operator==(const KernelDefaultRoute&) const = default;
 };
 
-struct KernelState {
+struct NETCORE_EXPORT KernelState {
   std::vector<netprefs::KernelLink> links;  // interface-index order
   std::vector<KernelAddress> addresses;     // kernel dump order
   std::vector<KernelDefaultRoute> defaultRoutes;

@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "netcore/export.h"
 #include "platform/dynstore/store_entries.h"
 #include "platform/netprefs/network_preferences.h"
 
@@ -27,12 +28,12 @@ namespace bcn::dynstore {
 
 using ChangeCallback = std::function<void(std::vector<std::string> changedKeys)>;
 
-class StoreSubscription {
+class NETCORE_EXPORT StoreSubscription {
  public:
   virtual ~StoreSubscription() = default;
 };
 
-struct NotificationKeys {
+struct NETCORE_EXPORT NotificationKeys {
   std::vector<std::string> keys;
   std::vector<std::string> patterns;
 };

@@ -14,11 +14,12 @@
 #include <string_view>
 #include <vector>
 
+#include "netcore/export.h"
 #include "platform/error.h"
 
 namespace bcn::netprefs {
 
-struct KernelLink {
+struct NETCORE_EXPORT KernelLink {
   std::int32_t index = 0;
   std::string name;
   bool up = false;        // administratively up (IFF_UP)

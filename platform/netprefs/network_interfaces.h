@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "netcore/export.h"
 #include "platform/netprefs/kernel_links.h"
 
 namespace bcn::netprefs {
 
-struct NetworkInterfaceInfo {
+struct NETCORE_EXPORT NetworkInterfaceInfo {
   std::optional<std::string> bsdName;
   std::optional<std::string> displayName;      // "Ethernet (eth0)"
   std::optional<std::string> interfaceType;    // "Ethernet", "IEEE80211", "Bridge", ...
@@ -26,6 +27,6 @@ struct NetworkInterfaceInfo {
 std::vector<NetworkInterfaceInfo> networkInterfaces(const std::vector<KernelLink>& links);
 
 // The same for the calling thread's namespace; empty when the links cannot be read.
-std::vector<NetworkInterfaceInfo> copyAllNetworkInterfaces();
+NETCORE_EXPORT std::vector<NetworkInterfaceInfo> copyAllNetworkInterfaces();
 
 }  // namespace bcn::netprefs

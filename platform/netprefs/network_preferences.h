@@ -26,13 +26,14 @@
 #include <string>
 #include <string_view>
 
+#include "netcore/export.h"
 #include "platform/error.h"
 #include "platform/netprefs/preferences_document.h"
 #include "platform/plist.h"
 
 namespace bcn::netprefs {
 
-struct PreferencesLocation {
+struct NETCORE_EXPORT PreferencesLocation {
   std::filesystem::path file;
   std::filesystem::path lockFile;
 
@@ -43,7 +44,7 @@ struct PreferencesLocation {
   static PreferencesLocation systemDefault();
 };
 
-class NetworkPreferences {
+class NETCORE_EXPORT NetworkPreferences {
  public:
   // Larger preferences files are refused rather than read.
   static constexpr std::size_t kMaxFileBytes = 16u << 20;

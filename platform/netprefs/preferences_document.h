@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "netcore/export.h"
 #include "platform/plist.h"
 
 namespace bcn::netprefs {
@@ -46,21 +47,21 @@ inline constexpr std::string_view hiddenConfiguration = "HiddenConfiguration";
 // One interface of a service's interface chain. A layered interface (PPP
 // over Ethernet) has no BSD name of its own and names the interface it runs
 // on in `underlying`.
-struct PreferencesInterface {
+struct NETCORE_EXPORT PreferencesInterface {
   std::optional<std::string> bsdName;
   std::optional<std::string> type;
   std::optional<std::string> displayName;
   std::shared_ptr<const PreferencesInterface> underlying;
 };
 
-struct PreferencesService {
+struct NETCORE_EXPORT PreferencesService {
   std::string serviceID;
   std::optional<std::string> name;
   bool enabled = true;
   std::optional<PreferencesInterface> interface;
 };
 
-struct PreferencesSet {
+struct NETCORE_EXPORT PreferencesSet {
   std::string setID;
   std::optional<std::string> name;
   // In the order the set lists them; links to missing services are left out.

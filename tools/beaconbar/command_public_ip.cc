@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "netcore/publicip/deadline.h"
+#include "netcore/publicip/public_ip_service.h"
 #include "tools/beaconbar/cli_output.h"
 #include "tools/beaconbar/commands.h"
 #include "tools/beaconbar/public_lookup.h"

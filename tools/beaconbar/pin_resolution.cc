@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "netcore/sysconfig/keyed_json.h"
 #include "netcore/sysconfig/pin_matcher.h"
 #include "tools/beaconbar/text_table.h"
 
@@ -47,7 +48,7 @@ std::expected<std::vector<InterfaceFingerprint>, std::string> parsePins(std::spa
   if (!json.is_array()) return std::unexpected("expected a JSON array of pinned interfaces");
   std::vector<InterfaceFingerprint> pins;
   for (std::size_t i = 0; i < json.size(); ++i) {
-    auto pin = InterfaceFingerprint::fromJson(json[i]);
+    auto pin = fingerprintFromJson(json[i]);
     if (!pin) return std::unexpected("pin " + std::to_string(i + 1) + ": " + pin.error().description);
     pins.push_back(std::move(*pin));
   }
@@ -77,7 +78,7 @@ std::string formatPinResolutions(const std::vector<PinResolution>& resolutions) 
 nlohmann::ordered_json pinResolutionsJson(const std::vector<PinResolution>& resolutions) {
   nlohmann::ordered_json list = nlohmann::ordered_json::array();
   for (const auto& [pin, live] : resolutions) {
-    list.push_back({{"pin", pin.toJson()}, {"live", live ? live->toJson() : nlohmann::ordered_json(nullptr)}});
+    list.push_back({{"pin", toJson(pin)}, {"live", live ? toJson(*live) : nlohmann::ordered_json(nullptr)}});
   }
   return {{"pins", std::move(list)}};
 }

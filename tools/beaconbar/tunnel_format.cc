@@ -1,5 +1,6 @@
 #include "tools/beaconbar/tunnel_format.h"
 
+#include "netcore/sysconfig/keyed_json.h"
 #include "tools/beaconbar/text_table.h"
 
 namespace bcn::cli {
@@ -19,7 +20,7 @@ nlohmann::ordered_json tunnelOwnersJson(const TunnelOwnerMap& owners) {
   nlohmann::ordered_json list = nlohmann::ordered_json::array();
   for (const auto& [name, owner] : owners) {
     nlohmann::ordered_json entry{{"interface", name}};
-    const nlohmann::ordered_json fields = owner.toJson();
+    const nlohmann::ordered_json fields = toJson(owner);
     for (const auto& [key, value] : fields.items()) entry[key] = value;
     list.push_back(std::move(entry));
   }
