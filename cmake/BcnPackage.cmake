@@ -4,6 +4,8 @@
 #   beaconbar-admin  (component admin)  the daemon, its units, the polkit
 #                    action, the console, beaconbar-adminctl, the
 #                    registry tool and the uninstaller
+#   beaconbar-exporter (component exporter) the Prometheus exporter and
+#                    its unit
 # Dependencies come from the binaries (dpkg-shlibdeps); the maintainer
 # scripts under deploy/debian/ record the programs in the code-identity
 # registry and hand the sockets to deb-systemd-helper.
@@ -16,7 +18,7 @@ set(CPACK_PACKAGE_VENDOR "Quillbank")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_CONTACT "${BCN_MAINTAINER}")
 set(CPACK_STRIP_FILES ON)
-set(CPACK_COMPONENTS_ALL cli admin)
+set(CPACK_COMPONENTS_ALL cli admin exporter)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
@@ -46,10 +48,22 @@ client programs after an administrator approves through polkit and
 switches network services for paired users. Includes the Beaconbar Admin
 console (Qt), beaconbar-adminctl for terminals, and an uninstaller.")
 
+set(CPACK_DEBIAN_EXPORTER_PACKAGE_NAME beaconbar-exporter)
+set(CPACK_DEBIAN_EXPORTER_PACKAGE_DEPENDS "systemd")
+set(CPACK_DEBIAN_EXPORTER_PACKAGE_SUGGESTS "beaconbar-admin, prometheus")
+set(CPACK_COMPONENT_EXPORTER_DESCRIPTION "Beaconbar metrics for Prometheus
+Serves this machine's interface counters, network services, primary
+interfaces, tunnel owners and public addresses in the Prometheus text
+format on loopback port 10190, as a sandboxed systemd service without
+privileges. Tunnel owners come from the Beaconbar admin helper when it is
+installed.")
+
 # Every package carries its copyright and changelog, as Debian asks.
-foreach(package beaconbar beaconbar-admin)
+foreach(package beaconbar beaconbar-admin beaconbar-exporter)
   if(package STREQUAL "beaconbar")
     set(component cli)
+  elseif(package STREQUAL "beaconbar-exporter")
+    set(component exporter)
   else()
     set(component admin)
   endif()
@@ -71,7 +85,7 @@ get_filename_component(BCN_CONFIG_DIR "${BCN_REGISTRY_FILE}" DIRECTORY)
 set(BCN_STATE_DIR /var/lib/beaconbar-admin)
 set(BCN_RUNTIME_DIR /run/beaconbar)
 set(BCN_PACKAGE_SCRIPT_DIR "${CMAKE_BINARY_DIR}/debian-scripts")
-foreach(component cli admin)
+foreach(component cli admin exporter)
   foreach(script postinst prerm postrm)
     set(source "${PROJECT_SOURCE_DIR}/deploy/debian/${component}.${script}.in")
     if(EXISTS "${source}")
