@@ -3,49 +3,31 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <span>
+
+#include "platform/utf8.h"
 
 namespace bcn::metrics {
 namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
-// Length of the well-formed UTF-8 sequence at the start of `s`, or 0 when
-// its first byte does not start one.
-std::size_t sequenceLength(std::string_view s) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-  const unsigned char b0 = byte(0);
-  if (b0 < 0x80) return 1;
-  std::size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    length = 2;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    length = 3;
-    if (b0 == 0xE0) low = 0xA0;   // no overlong forms
-    if (b0 == 0xED) high = 0x9F;  // no surrogates
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    length = 4;
-    if (b0 == 0xF0) low = 0x90;   // no overlong forms
-    if (b0 == 0xF4) high = 0x8F;  // nothing above U+10FFFF
-  } else {
-    return 0;
-  }
-  if (s.size() < length) return 0;
-  if (byte(1) < low || byte(1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
-  }
-  return length;
+// How many bytes at the start of `text` form one character (0 when they
+// do not), and how many to replace with one U+FFFD when they do not.
+std::size_t sequenceLength(std::string_view text, std::size_t& consumed) {
+  const std::span bytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  return utf8::sequenceAt(bytes, 0, consumed);
 }
 
 std::string escape(std::string_view text, bool quote) {
   std::string out;
   out.reserve(text.size());
   while (!text.empty()) {
-    const std::size_t length = sequenceLength(text);
+    std::size_t consumed = 1;
+    const std::size_t length = sequenceLength(text, consumed);
     if (length == 0) {
       out += kReplacement;
-      text.remove_prefix(1);
+      text.remove_prefix(consumed);
       continue;
     }
     if (length == 1) {
@@ -73,10 +55,11 @@ std::string validUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   while (!text.empty()) {
-    const std::size_t length = sequenceLength(text);
+    std::size_t consumed = 1;
+    const std::size_t length = sequenceLength(text, consumed);
     if (length == 0) {
       out += kReplacement;
-      text.remove_prefix(1);
+      text.remove_prefix(consumed);
     } else {
       out.append(text.substr(0, length));
       text.remove_prefix(length);

@@ -38,9 +38,9 @@ struct MetricFamily {
   std::vector<Sample> samples;
 };
 
-// `text` with every byte that does not belong to a well-formed UTF-8
-// sequence (overlong forms, surrogates and code points above U+10FFFF
-// included) replaced by U+FFFD.
+// `text` with each ill-formed UTF-8 sequence (overlong forms, surrogates
+// and code points above U+10FFFF included) replaced by one U+FFFD per
+// maximal subpart, as Unicode recommends.
 std::string validUtf8(std::string_view text);
 
 // A label value as it goes between the double quotes: valid UTF-8, with

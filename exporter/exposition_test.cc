@@ -29,7 +29,7 @@ TEST(LabelEscapingTest, InvalidUtf8BecomesReplacementCharacter) {
   EXPECT_EQ(validUtf8("\xE0\x80\xAF"), fffd + fffd + fffd);        // overlong, 3 bytes
   EXPECT_EQ(validUtf8("\xED\xA0\x80"), fffd + fffd + fffd);        // UTF-16 surrogate
   EXPECT_EQ(validUtf8("\xF4\x90\x80\x80"), fffd + fffd + fffd + fffd);  // above U+10FFFF
-  EXPECT_EQ(validUtf8("end\xE2\x82"), "end" + fffd + fffd);        // truncated at the end
+  EXPECT_EQ(validUtf8("end\xE2\x82"), "end" + fffd);               // truncated: one maximal subpart
   // An escaped character after a broken sequence is still escaped.
   EXPECT_EQ(escapeLabelValue("\xC3\"\n"), fffd + "\\\"\\n");
 }
