@@ -110,7 +110,25 @@ void addPublicFamilies(std::vector<MetricFamily>& out, const PublicAddressState&
   out.push_back(std::move(failures));
 }
 
+void recordSide(PublicFamilyState& side, const std::optional<std::string>& address, const std::string& kind,
+                double now) {
+  if (address) {
+    side.address = address;
+    side.lastSuccess = now;
+  } else {
+    ++side.failures[kind];
+  }
+}
+
 }  // namespace
+
+void recordLookup(PublicAddressState& state, const PublicIPResult& result, double now) {
+  // The result carries a reason only when both sides failed, and then it
+  // is the IPv4 side's; IPv6 most likely failed the same way.
+  const std::string kind = result.error ? lookupFailureKind(*result.error) : "unknown";
+  recordSide(state.ipv4, result.ipv4, kind, now);
+  recordSide(state.ipv6, result.ipv6, kind, now);
+}
 
 std::string lookupFailureKind(const std::string& errorText) {
   // The status closes the text: compare what comes before it.

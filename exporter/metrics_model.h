@@ -21,6 +21,7 @@
 
 #include "exporter/exposition.h"
 #include "netcore/interfaces/interface_snapshot.h"
+#include "netcore/publicip/public_ip_result.h"
 #include "netcore/sysconfig/network_metadata.h"
 #include "netcore/sysconfig/tunnel_owner.h"
 
@@ -58,6 +59,13 @@ struct ReaderHealth {
 // "malformed", "no_address", "timeout", "cancelled" or, for the failures of
 // the network underneath (resolution, connection, TLS), "network".
 std::string lookupFailureKind(const std::string& errorText);
+
+// Folds one lookup's result into `state`; `now` is seconds since the epoch.
+// A side that answers replaces that side's address and success time; a
+// side that fails keeps its last address and counts one failure under the
+// kind the error names. The result carries a reason only when both sides
+// failed, so a lone failed side counts as "unknown".
+void recordLookup(PublicAddressState& state, const PublicIPResult& result, double now);
 
 // The name FunctionalType cases go by in labels: "wired", "wifi_infra", ...
 std::string functionalTypeLabel(FunctionalType type);

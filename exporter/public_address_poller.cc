@@ -3,28 +3,6 @@
 #include <condition_variable>
 
 namespace bcn::metrics {
-namespace {
-
-void recordSide(PublicFamilyState& side, const std::optional<std::string>& address, const std::string& kind,
-                double now) {
-  if (address) {
-    side.address = address;
-    side.lastSuccess = now;
-  } else {
-    ++side.failures[kind];
-  }
-}
-
-}  // namespace
-
-void recordLookup(PublicAddressState& state, const PublicIPResult& result, double now) {
-  // The result carries a reason only when both sides failed, and then it
-  // is the IPv4 side's; IPv6 most likely failed the same way.
-  const std::string kind = result.error ? lookupFailureKind(*result.error) : "unknown";
-  recordSide(state.ipv4, result.ipv4, kind, now);
-  recordSide(state.ipv6, result.ipv6, kind, now);
-}
-
 PublicAddressPoller::PublicAddressPoller(std::string provider, Lookup lookup, std::chrono::milliseconds interval)
     : lookup_(std::move(lookup)), interval_(interval) {
   state_.provider = std::move(provider);

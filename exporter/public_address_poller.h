@@ -23,12 +23,8 @@
 #include <thread>
 
 #include "exporter/metrics_model.h"
-#include "netcore/publicip/public_ip_result.h"
 
 namespace bcn::metrics {
-
-// Folds one lookup's result into `state`; `now` is seconds since the epoch.
-void recordLookup(PublicAddressState& state, const PublicIPResult& result, double now);
 
 class PublicAddressPoller {
  public:
