@@ -43,6 +43,11 @@ int run(int argc, char** argv) {
   app.add_option("--public-ip-interval", interval, "Seconds between public address lookups (0: never look up)")
       ->check(CLI::Range(0.0, 86400.0 * 7))
       ->capture_default_str();
+  double readingAge = 1;
+  app.add_option("--reading-max-age", readingAge,
+                 "Seconds a reading serves further scrapes before the kernel is read again")
+      ->check(CLI::Range(0.0, 60.0))
+      ->capture_default_str();
   std::size_t maxConnections = 64;
   app.add_option("--max-connections", maxConnections, "Connections served at once; more are closed")
       ->check(CLI::Range(1, 4096))
@@ -86,7 +91,8 @@ int run(int argc, char** argv) {
         std::chrono::milliseconds(static_cast<std::int64_t>(interval * 1000)));
   }
 
-  MachineSampler sampler(machineSource(std::chrono::milliseconds(1000)));
+  MachineSampler sampler(machineSource(std::chrono::milliseconds(1000)),
+                         std::chrono::milliseconds(static_cast<std::int64_t>(readingAge * 1000)));
   std::optional<HttpServer> server;
   try {
     server.emplace(options, [&] {
