@@ -7,6 +7,8 @@
 #   libnetcore0      (component netcore)     libnetcore.so.0 and its file
 #   libnetcore-dev   (component netcore_dev) headers, the libnetcore.so
 #                    link, the CMake package and netcore.pc
+#   beaconbar-exporter (component exporter) the Prometheus exporter and
+#                    its unit
 # Dependencies come from the binaries (dpkg-shlibdeps); the maintainer
 # scripts under deploy/debian/ record the programs in the code-identity
 # registry and hand the sockets to deb-systemd-helper.
@@ -19,7 +21,7 @@ set(CPACK_PACKAGE_VENDOR "Quillbank")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_CONTACT "${BCN_MAINTAINER}")
 set(CPACK_STRIP_FILES ON)
-set(CPACK_COMPONENTS_ALL cli admin netcore netcore_dev)
+set(CPACK_COMPONENTS_ALL cli admin netcore netcore_dev exporter)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
@@ -79,10 +81,22 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "${CMAKE_BINARY_DIR}/netcore/lib
 set(CPACK_DEBIAN_CLI_PACKAGE_DEPENDS "libnetcore0 (>= ${CPACK_PACKAGE_VERSION})")
 set(CPACK_DEBIAN_ADMIN_PACKAGE_DEPENDS "${CPACK_DEBIAN_ADMIN_PACKAGE_DEPENDS}, libnetcore0 (>= ${CPACK_PACKAGE_VERSION})")
 
+set(CPACK_DEBIAN_EXPORTER_PACKAGE_NAME beaconbar-exporter)
+set(CPACK_DEBIAN_EXPORTER_PACKAGE_DEPENDS "systemd, libnetcore0 (>= ${CPACK_PACKAGE_VERSION})")
+set(CPACK_DEBIAN_EXPORTER_PACKAGE_SUGGESTS "beaconbar-admin, prometheus")
+set(CPACK_COMPONENT_EXPORTER_DESCRIPTION "Beaconbar metrics for Prometheus
+Serves this machine's interface counters, network services, primary
+interfaces, tunnel owners and public addresses in the Prometheus text
+format on loopback port 10190, as a sandboxed systemd service without
+privileges. Tunnel owners come from the Beaconbar admin helper when it is
+installed.")
+
 # Every package carries its copyright and changelog, as Debian asks.
-foreach(package beaconbar beaconbar-admin libnetcore0 libnetcore-dev)
+foreach(package beaconbar beaconbar-admin libnetcore0 libnetcore-dev beaconbar-exporter)
   if(package STREQUAL "beaconbar")
     set(component cli)
+  elseif(package STREQUAL "beaconbar-exporter")
+    set(component exporter)
   elseif(package STREQUAL "beaconbar-admin")
     set(component admin)
   elseif(package STREQUAL "libnetcore0")
@@ -108,7 +122,7 @@ get_filename_component(BCN_CONFIG_DIR "${BCN_REGISTRY_FILE}" DIRECTORY)
 set(BCN_STATE_DIR /var/lib/beaconbar-admin)
 set(BCN_RUNTIME_DIR /run/beaconbar)
 set(BCN_PACKAGE_SCRIPT_DIR "${CMAKE_BINARY_DIR}/debian-scripts")
-foreach(component cli admin)
+foreach(component cli admin exporter)
   foreach(script postinst prerm postrm)
     set(source "${PROJECT_SOURCE_DIR}/deploy/debian/${component}.${script}.in")
     if(EXISTS "${source}")

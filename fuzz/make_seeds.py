@@ -214,3 +214,15 @@ bombs = {
 for name, data in bombs.items():
     write("plist", name, data)
     write("ipc_frame", name.replace(".bplist", ""), struct.pack(">I", len(data)) + data)
+
+# Exposition writer: name, help, label pairs split at NUL, eight value bytes.
+def exposition(*parts, value=1.0):
+    return b"\0".join(p.encode() if isinstance(p, str) else p for p in parts) + struct.pack("<d", value)
+
+
+write("exposition", "plain", exposition("beaconbar_interface_up", "Up.", "interface", "eth0"))
+write("exposition", "hostile_value",
+      exposition("m_total", "Help \\ with\nnewline", "interface", 'ev"il\\\nif', "process", b"\xff\xc3(\xed\xa0\x80"))
+write("exposition", "hostile_name", exposition("9bad name{}", "", "la-bel", "x", "", ""))
+write("exposition", "nan", exposition("m", "h", value=float("nan")))
+write("exposition", "huge_counter", exposition("m_total", "h", "a", "b", value=1.8e19))

@@ -25,6 +25,8 @@ main=(
   # command-line parsing
   libcli11-dev
 )
+# beaconbar-exporter's HTTP server (Boost.Beast, header-only)
+main+=(libboost-dev)
 # Everything else the tree builds, and what the installed daemon runs with.
 build=(
   "${main[@]}" build-essential git
@@ -48,6 +50,8 @@ test=(
   # the public address lookup benchmark's anchor
   curl
 )
+# the exporter's tests: promtool, a Prometheus server, node_exporter's textfile collector
+test+=(prometheus prometheus-node-exporter)
 # libFuzzer and the sanitizer runtimes (clang 14 cannot compile
 # std::expected against GCC 12's library; 19 can).
 fuzz=("${main[@]}" clang-19 libclang-rt-19-dev)

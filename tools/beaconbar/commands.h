@@ -79,6 +79,14 @@ struct PublicIPOptions {
 };
 int runPublicIP(const PublicIPOptions& options);
 
+struct MetricsOptions {
+  // Write <dir>/beaconbar.prom instead of standard output.
+  std::optional<std::string> textfileDirectory;
+  bool publicAddress = false;
+  std::string provider = "echoA";
+};
+int runMetrics(const MetricsOptions& options);
+
 struct PinsResolveOptions {
   bool json = false;
   std::string file;

@@ -96,6 +96,15 @@ int run(int argc, char** argv) {
                               "Where a JSON answer keeps the address, e.g. data.ip");
 
   PinsResolveOptions pins;
+  MetricsOptions metricsOptions;
+  CLI::App* metricsCommand = app.add_subcommand(
+      "metrics", "One reading in the Prometheus text format (for node_exporter's textfile collector)");
+  metricsCommand->add_option("--textfile", metricsOptions.textfileDirectory,
+                             "Write DIR/beaconbar.prom atomically instead of standard output")
+      ->check(CLI::ExistingDirectory);
+  metricsCommand->add_flag("--public-ip", metricsOptions.publicAddress, "Also look up the public addresses");
+  addProviderOption(*metricsCommand, metricsOptions.provider);
+
   CLI::App* pinsCommand = app.add_subcommand("pins", "Pinned interfaces");
   pinsCommand->require_subcommand(1);
   CLI::App* resolveCommand =
@@ -134,6 +143,7 @@ int run(int argc, char** argv) {
     publicIP.json = json;
     return runPublicIP(publicIP);
   }
+  if (metricsCommand->parsed()) return runMetrics(metricsOptions);
   if (resolveCommand->parsed()) {
     pins.json = json;
     return runPinsResolve(pins);
