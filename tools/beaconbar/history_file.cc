@@ -33,7 +33,8 @@ std::expected<HistoryMap, std::string> readHistoryFile(const std::filesystem::pa
   return std::move(*histories);
 }
 
-std::expected<HistoryFileLock, std::string> HistoryFileLock::acquire(const std::filesystem::path& historyFile) {
+std::expected<std::optional<HistoryFileLock>, std::string> HistoryFileLock::tryAcquire(
+    const std::filesystem::path& historyFile) {
   const std::filesystem::path directory = historyFile.parent_path();
   if (!directory.empty()) {
     if (auto made = files::createDirectories(directory, 0755); !made) {
@@ -46,12 +47,10 @@ std::expected<HistoryFileLock, std::string> HistoryFileLock::acquire(const std::
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
     close(fd);
-    if (error == EWOULDBLOCK) {
-      return std::unexpected("another beaconbar watch is already recording " + historyFile.string());
-    }
+    if (error == EWOULDBLOCK) return std::nullopt;
     return std::unexpected("cannot lock " + lockPath + ": " + std::strerror(error));
   }
-  return HistoryFileLock(fd);
+  return std::optional<HistoryFileLock>(HistoryFileLock(fd));
 }
 
 HistoryFileLock::~HistoryFileLock() {

@@ -1,5 +1,6 @@
 // Where the tool keeps its traffic history, reading it strictly, and the
-// lock that gives one `beaconbar watch` at a time the right to write it.
+// lock that gives one recorder at a time (`beaconbar watch`, `beaconbar
+// record`) the right to write it.
 //
 // HistoryStore::load() reads a damaged file as empty, which is right for a
 // reader that only shows data but would let a recorder overwrite the old
@@ -12,6 +13,7 @@
 
 #include <expected>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "netcore/history/history_store.h"
@@ -37,9 +39,10 @@ std::expected<HistoryMap, std::string> readHistoryFile(const std::filesystem::pa
 // (directories created as needed), held until destruction.
 class HistoryFileLock {
  public:
-  // Fails when another process holds the lock, or the lock file cannot be
-  // made.
-  static std::expected<HistoryFileLock, std::string> acquire(const std::filesystem::path& historyFile);
+  // Empty when another process holds the lock; fails when the lock file
+  // cannot be made or locked.
+  static std::expected<std::optional<HistoryFileLock>, std::string> tryAcquire(
+      const std::filesystem::path& historyFile);
 
   HistoryFileLock(HistoryFileLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
   HistoryFileLock& operator=(HistoryFileLock&&) = delete;
