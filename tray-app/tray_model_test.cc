@@ -1,0 +1,179 @@
+#include "tray-app/tray_model.h"
+
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+#include <mutex>
+
+#include "admin-app/testing/qt_wait.h"
+#include "tools/beaconbar/testing/model_fixtures.h"
+
+namespace bcn::tray {
+namespace {
+
+namespace fixtures = bcn::cli::testing;
+
+InterfaceFingerprint fingerprint(const std::string& key, const std::string& name) {
+  InterfaceFingerprint f;
+  f.key = key;
+  f.name = name;
+  return f;
+}
+
+// The machine as the test sets it: what each source returns now.
+struct CannedMachine {
+  std::vector<InterfaceSnapshot> interfaces{fixtures::ethernet(), fixtures::loopback(), fixtures::tunnel()};
+  NetworkMetadata configuration;
+  std::expected<std::vector<InterfaceFingerprint>, std::string> pins = std::vector<InterfaceFingerprint>{};
+  double now = 1000;
+  int fingerprintReads = 0;
+
+  // The subscription the model's watcher opens; fire() notifies as the
+  // store's thread would.
+  std::mutex mutex;
+  dynstore::ChangeCallback callback;
+  struct Subscription : dynstore::StoreSubscription {
+    explicit Subscription(CannedMachine& machine) : machine(machine) {}
+    ~Subscription() override {
+      std::lock_guard guard(machine.mutex);
+      machine.callback = nullptr;
+    }
+    CannedMachine& machine;
+  };
+  void fire(std::vector<std::string> keys) {
+    std::lock_guard guard(mutex);
+    if (callback) callback(std::move(keys));
+  }
+
+  void count(const std::string& name, std::uint64_t in, std::uint64_t out) {
+    for (InterfaceSnapshot& s : interfaces) {
+      if (s.name == name) s.counters = {.bytesIn = in, .bytesOut = out};
+    }
+  }
+
+  TraySources sources() {
+    return {
+        .interfaces = [this] { return interfaces; },
+        .fingerprints =
+            [this](const std::vector<InterfaceSnapshot>& snapshots) {
+              ++fingerprintReads;
+              std::vector<InterfaceFingerprint> result;
+              for (const InterfaceSnapshot& s : snapshots) result.push_back(fingerprint("key-" + s.name, s.name));
+              return result;
+            },
+        .configuration = [this] { return configuration; },
+        .pins = [this] { return pins; },
+        .subscriber =
+            [this](std::string_view, dynstore::NotificationKeys, dynstore::ChangeCallback changed) {
+              std::lock_guard guard(mutex);
+              callback = std::move(changed);
+              return std::make_unique<Subscription>(*this);
+            },
+        .now = [this] { return Date{now}; },
+    };
+  }
+};
+
+std::vector<std::string> names(const TrayModel& model) {
+  std::vector<std::string> result;
+  for (const InterfaceRow& row : model.rows()) result.push_back(row.name);
+  return result;
+}
+
+TEST(TrayModelTest, RatesTickInTheChosenUnitAndOnlyChangesAreAnnounced) {
+  CannedMachine machine;
+  machine.count("en0", 1000, 1000);
+  machine.configuration.primaryIPv4Interface = "en0";
+  TrayModel model(machine.sources());
+  QSignalSpy changed(&model, &TrayModel::changed);
+  ASSERT_EQ(names(model), (std::vector<std::string>{"en0", "utun3"}));
+  EXPECT_FALSE(model.rows()[0].rate);
+  EXPECT_EQ(model.toolTip().toStdString(), "en0: active");
+
+  machine.now += 1;
+  machine.count("en0", 1000 + 2048, 1000 + 512);
+  model.tick();
+  EXPECT_EQ(changed.count(), 1);
+  ASSERT_TRUE(model.rows()[0].rate);
+  EXPECT_EQ(model.toolTip().toStdString(), "en0: ↓ 2.00 KiB/s  ↑ 512 B/s");
+
+  model.setRateUnit(RateUnit::bits);
+  EXPECT_EQ(changed.count(), 2);
+  EXPECT_EQ(model.toolTip().toStdString(), "en0: ↓ 16.4 kbit/s  ↑ 4.1 kbit/s");
+  model.setRateUnit(RateUnit::bits);
+  EXPECT_EQ(changed.count(), 2);
+
+  // The same rate again changes nothing shown; an idle second does.
+  machine.now += 1;
+  machine.count("en0", 1000 + 4096, 1000 + 1024);
+  model.tick();
+  EXPECT_EQ(changed.count(), 2);
+  machine.now += 1;
+  model.tick();
+  EXPECT_EQ(changed.count(), 3);
+  EXPECT_EQ(model.toolTip().toStdString(), "en0: ↓ 0 bit/s  ↑ 0 bit/s");
+  // Ticks read link identities only when the links change.
+  EXPECT_EQ(machine.fingerprintReads, 1);
+  machine.interfaces.pop_back();
+  machine.now += 1;
+  model.tick();
+  EXPECT_EQ(machine.fingerprintReads, 2);
+  EXPECT_EQ(names(model), (std::vector<std::string>{"en0"}));
+}
+
+TEST(TrayModelTest, AWatcherNotificationReadsConfigurationAndPinsAgain) {
+  CannedMachine machine;
+  machine.configuration.primaryIPv4Interface = "en0";
+  TrayModel model(machine.sources());
+  ASSERT_EQ(names(model), (std::vector<std::string>{"en0", "utun3"}));
+  ASSERT_EQ(model.iconRow()->name, "en0");
+
+  // The tunnel is pinned and becomes the primary interface; the model
+  // learns of it only through the watcher, not by polling.
+  machine.pins = std::vector<InterfaceFingerprint>{fingerprint("key-utun3", "utun3")};
+  machine.configuration.primaryIPv4Interface = "utun3";
+  model.tick();
+  EXPECT_EQ(model.primaryIPv4(), "en0");
+  EXPECT_EQ(names(model), (std::vector<std::string>{"en0", "utun3"}));
+
+  machine.fire({"State:/Network/Global/IPv4"});
+  ASSERT_TRUE(bcn::testing::waitUntil([&] { return model.primaryIPv4() == "utun3"; }));
+  EXPECT_EQ(names(model), (std::vector<std::string>{"utun3", "en0"}));
+  EXPECT_TRUE(model.rows()[0].pinned);
+  EXPECT_EQ(model.iconRow()->name, "utun3");
+}
+
+TEST(TrayModelTest, ADamagedPinsFileLeavesTheMenuUnpinnedAndSaysWhy) {
+  CannedMachine machine;
+  machine.pins = std::unexpected(std::string("pins.json: pin 1: no key"));
+  TrayModel model(machine.sources());
+  EXPECT_EQ(model.pinsProblem(), "pins.json: pin 1: no key");
+  EXPECT_EQ(names(model), (std::vector<std::string>{"en0", "utun3"}));
+  EXPECT_FALSE(model.rows()[0].pinned);
+
+  machine.pins = std::vector<InterfaceFingerprint>{fingerprint("key-gone", "wg0")};
+  model.reload();
+  EXPECT_EQ(model.pinsProblem(), "");
+  EXPECT_EQ(names(model), (std::vector<std::string>{"wg0", "en0", "utun3"}));
+  EXPECT_FALSE(model.rows()[0].present);
+  // No primary interface and the only pin gone: nothing to draw.
+  EXPECT_EQ(model.iconRow(), nullptr);
+  EXPECT_EQ(model.toolTip().toStdString(), "No interface to show");
+}
+
+TEST(TrayModelTest, ANotificationForAModelAlreadyGoneDoesNothing) {
+  CannedMachine machine;
+  auto model = std::make_unique<TrayModel>(machine.sources());
+  QSignalSpy changed(model.get(), &TrayModel::changed);
+  // Queued while the model lives, delivered after it is gone.
+  machine.fire({"State:/Network/Interface"});
+  model.reset();
+  bcn::testing::settle();
+  EXPECT_EQ(changed.count(), 0);
+  // The watcher went with the model: later changes reach nobody.
+  machine.fire({"State:/Network/Interface"});
+  bcn::testing::settle();
+}
+
+}  // namespace
+}  // namespace bcn::tray
