@@ -4,6 +4,7 @@
 #   beaconbar-admin  (component admin)  the daemon, its units, the polkit
 #                    action, the console, beaconbar-adminctl, the
 #                    registry tool and the uninstaller
+#   beaconbar-tray   (component tray)   the tray app, its menu entry and icon
 # Dependencies come from the binaries (dpkg-shlibdeps); the maintainer
 # scripts under deploy/debian/ record the programs in the code-identity
 # registry and hand the sockets to deb-systemd-helper.
@@ -16,7 +17,7 @@ set(CPACK_PACKAGE_VENDOR "Quillbank")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_CONTACT "${BCN_MAINTAINER}")
 set(CPACK_STRIP_FILES ON)
-set(CPACK_COMPONENTS_ALL cli admin)
+set(CPACK_COMPONENTS_ALL cli admin tray)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
@@ -46,10 +47,20 @@ client programs after an administrator approves through polkit and
 switches network services for paired users. Includes the Beaconbar Admin
 console (Qt), beaconbar-adminctl for terminals, and an uninstaller.")
 
+set(CPACK_DEBIAN_TRAY_PACKAGE_NAME beaconbar-tray)
+set(CPACK_DEBIAN_TRAY_PACKAGE_RECOMMENDS "beaconbar")
+set(CPACK_COMPONENT_TRAY_DESCRIPTION "Beaconbar network status in the desktop's tray
+A tray icon drawn with the current traffic rates of a pinned or the
+primary interface, and a menu of the interfaces (pinned ones first) with
+their state, addresses and rates, and the primary interfaces. Desktops
+show it through StatusNotifierItem.")
+
 # Every package carries its copyright and changelog, as Debian asks.
-foreach(package beaconbar beaconbar-admin)
+foreach(package beaconbar beaconbar-admin beaconbar-tray)
   if(package STREQUAL "beaconbar")
     set(component cli)
+  elseif(package STREQUAL "beaconbar-tray")
+    set(component tray)
   else()
     set(component admin)
   endif()

@@ -4,6 +4,7 @@
 #   beaconbar-admin  the admin daemon, its units, the polkit action, the
 #                    console, beaconbar-adminctl, the registry tool and the
 #                    uninstaller
+#   beaconbar-tray   the tray app with its menu entry and icon
 # then checks them with lintian (errors fail the build).
 #
 # CPack's DEB generator rather than debhelper: the CMake install rules

@@ -33,7 +33,8 @@ QImage drawRateIcon(const InterfaceRow* row, RateUnit unit, int size) {
   QPainter painter(&image);
   painter.setRenderHint(QPainter::TextAntialiasing);
   QFont font = painter.font();
-  font.setPixelSize(std::max(6, size * 9 / 22));
+  font.setPixelSize(std::max(6, size * 8 / 22));
+  font.setStretch(QFont::SemiCondensed);
   font.setBold(true);
   painter.setFont(font);
   const QRect top(0, 0, size, size / 2);
