@@ -40,9 +40,9 @@ struct InterfaceRow {
   std::string name;  // the live name; the saved one for a pin not present
   bool pinned = false;
   bool present = true;
-  std::string state;                    // "active", "inactive", "down" or "not present"
-  std::vector<std::string> addresses;   // the first IPv4 and the first IPv6 address
-  std::optional<RateSample> rate;       // none before the second reading
+  std::string state;                   // "active", "inactive", "down" or "not present"
+  std::vector<std::string> addresses;  // the first IPv4 and the first IPv6 address
+  std::optional<RateSample> rate;      // none before the second reading
 
   // "en0  active  192.0.2.2/24  ↓ 1.21 MiB/s  ↑ 512 B/s"
   std::string label(RateUnit unit) const;

@@ -111,7 +111,8 @@ TEST(InterfaceRowsTest, RatesInBytesOrBitsPerSecond) {
   const auto rows = interfaceRows(reading, {}, rates);
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].label(RateUnit::bytes), "utun3  active  10.8.0.2 --> 10.8.0.1  fe80::1%7  ↓ 1.25 MiB/s  ↑ 500 B/s");
-  EXPECT_EQ(rows[0].label(RateUnit::bits), "utun3  active  10.8.0.2 --> 10.8.0.1  fe80::1%7  ↓ 10.5 Mbit/s  ↑ 4 kbit/s");
+  EXPECT_EQ(rows[0].label(RateUnit::bits),
+            "utun3  active  10.8.0.2 --> 10.8.0.1  fe80::1%7  ↓ 10.5 Mbit/s  ↑ 4 kbit/s");
   // Before a second reading there is no rate to show.
   EXPECT_EQ(interfaceRows(reading, {}, {})[0].label(RateUnit::bits), "utun3  active  10.8.0.2 --> 10.8.0.1  fe80::1%7");
 

@@ -4,6 +4,7 @@
 #include <QSystemTrayIcon>
 #include <cstdio>
 
+#include "tray-app/quit_on_signal.h"
 #include "tray-app/tray_model.h"
 #include "tray-app/tray_sources.h"
 #include "tray-app/tray_view.h"
@@ -22,7 +23,12 @@ int main(int argc, char** argv) {
                  "beaconbar-tray: this desktop shows no tray icons (yet); on GNOME, install the AppIndicator and "
                  "KStatusNotifierItem Support extension\n");
   }
-  bcn::tray::TrayModel model(bcn::tray::liveTraySources(bcn::tray::defaultPinsPath()));
+  bcn::tray::QuitOnSignal quitOnSignal;
+  // Records the traffic history while no `beaconbar watch` or `record` does.
+  bcn::tray::TrayModel model(bcn::tray::liveTraySources(bcn::tray::defaultPinsPath(), bcn::tray::defaultHistoryPath()));
+  if (!model.recordingProblem().empty()) {
+    std::fprintf(stderr, "beaconbar-tray: not recording the traffic history: %s\n", model.recordingProblem().c_str());
+  }
   bcn::tray::TrayView view(model, [] { QApplication::quit(); });
   view.show();
   model.start(1000);

@@ -11,6 +11,8 @@ namespace {
 // The longest gap between readings that still counts as traffic: a timer
 // held up longer (a suspended machine) must not spread its bytes over it.
 constexpr double kMaxGapSeconds = 5;
+constexpr double kSaveEverySeconds = 60;
+constexpr int kLockPollMs = 100;
 
 // Runs `apply` on the GUI thread if the model still exists then. Callable
 // from any thread: the application object, not the model, carries the
@@ -31,6 +33,17 @@ void applyLater(QPointer<TrayModel> model, Apply apply) {
 
 TrayModel::TrayModel(TraySources sources, QObject* parent) : QObject(parent), sources_(std::move(sources)) {
   connect(&timer_, &QTimer::timeout, this, &TrayModel::tick);
+  connect(&lockPoll_, &QTimer::timeout, this, &TrayModel::takeOver);
+  if (!sources_.historyFile.empty()) {
+    auto session = cli::RecordingSession::open(sources_.historyFile, kMaxGapSeconds, sources_.now());
+    if (session) {
+      session_.emplace(std::move(*session));
+      nextSave_ = sources_.now().secondsSince2001 + kSaveEverySeconds;
+      if (!session_->recording()) lockPoll_.start(kLockPollMs);
+    } else {
+      recordingProblem_ = session.error();
+    }
+  }
   QPointer<TrayModel> self(this);
   // The watcher's executor runs tasks right where the notification arrives;
   // the handler only posts a reload to the GUI thread.
@@ -44,6 +57,45 @@ TrayModel::TrayModel(TraySources sources, QObject* parent) : QObject(parent), so
 TrayModel::~TrayModel() {
   // Stops notifications before the members they could reach go away.
   watcher_.reset();
+  if (session_ && session_->recording()) {
+    // The traffic since the last tick belongs in the history too.
+    const Date now = sources_.now();
+    session_->record(sources_.interfaces(), now);
+    (void)session_->save(now);
+  }
+}
+
+void TrayModel::takeOver() {
+  if (!session_ || session_->recording()) {
+    lockPoll_.stop();
+    return;
+  }
+  auto took = session_->takeOver(sources_.interfaces, sources_.now);
+  if (!took) {
+    recordingProblem_ = took.error();
+    // A damaged file stays damaged for a while: tried again each tick.
+    lockPoll_.stop();
+    return;
+  }
+  if (*took) {
+    lockPoll_.stop();
+    recordingProblem_.clear();
+    nextSave_ = sources_.now().secondsSince2001 + kSaveEverySeconds;
+  }
+}
+
+void TrayModel::record(const std::vector<InterfaceSnapshot>& snapshots, Date now) {
+  if (!session_) return;
+  if (!session_->recording() && !lockPoll_.isActive()) {
+    takeOver();
+    // The takeover took its own baseline, after these snapshots were read.
+    if (session_->recording()) return;
+  }
+  session_->record(snapshots, now);
+  if (!session_->recording() || now.secondsSince2001 < nextSave_) return;
+  nextSave_ = now.secondsSince2001 + kSaveEverySeconds;
+  auto saved = session_->save(now);
+  recordingProblem_ = saved ? "" : saved.error();
 }
 
 void TrayModel::start(int intervalMs) { timer_.start(intervalMs); }
@@ -103,6 +155,7 @@ void TrayModel::read(bool force) {
   }
   tracker_.retain(present);
   rates_ = std::move(rates);
+  record(snapshots, now);
 
   std::vector<LiveInterface> live;
   live.reserve(snapshots.size());

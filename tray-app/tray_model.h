@@ -10,6 +10,12 @@
 // changed() once per reading or reload, never for a tick that changed
 // nothing the menu shows.
 //
+// With a history file the model is also a recorder of the traffic history,
+// in turn with `beaconbar watch` and `beaconbar record` (see
+// tools/beaconbar/recording_session.h): it records its readings when it
+// holds the file's lock, saves every minute and on destruction; while
+// another recorder holds the lock it tries every 100 ms to take over.
+//
 // Thread: a QObject of the GUI thread; all methods run there. Watcher
 // notifications arrive on the watcher's thread and are applied through a
 // queued call that holds the model weakly, so one arriving after the model
@@ -22,6 +28,7 @@
 #include <QString>
 #include <QTimer>
 #include <expected>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -33,6 +40,7 @@
 #include "netcore/sysconfig/interface_fingerprint.h"
 #include "netcore/sysconfig/network_change_watcher.h"
 #include "netcore/sysconfig/network_metadata.h"
+#include "tools/beaconbar/recording_session.h"
 #include "tray-app/interface_rows.h"
 
 namespace bcn::tray {
@@ -49,6 +57,8 @@ struct TraySources {
   std::function<std::expected<std::vector<InterfaceFingerprint>, std::string>()> pins;
   NetworkChangeWatcher::Subscriber subscriber;
   std::function<Date()> now;
+  // The traffic history to record into; empty records nothing.
+  std::filesystem::path historyFile;
 };
 
 class TrayModel : public QObject {
@@ -75,6 +85,12 @@ class TrayModel : public QObject {
   // "en0: ↓ 1.21 MiB/s ↑ 3 KiB/s"; "No interface to show" without one.
   QString toolTip() const;
 
+  // True while this model holds the history file's lock and records.
+  bool recording() const { return session_ && session_->recording(); }
+  // Why the history is not recorded here ("" when it is, or when another
+  // recorder has it): a damaged file, a failed save.
+  const std::string& recordingProblem() const { return recordingProblem_; }
+
   RateUnit rateUnit() const { return unit_; }
   void setRateUnit(RateUnit unit);
 
@@ -89,6 +105,8 @@ class TrayModel : public QObject {
 
  private:
   void read(bool force);
+  void takeOver();
+  void record(const std::vector<InterfaceSnapshot>& snapshots, Date now);
 
   TraySources sources_;
   CounterDeltaTracker tracker_;
@@ -100,7 +118,11 @@ class TrayModel : public QObject {
   NetworkMetadata configuration_;
   std::vector<InterfaceRow> rows_;
   RateUnit unit_ = RateUnit::bytes;
+  std::optional<cli::RecordingSession> session_;
+  std::string recordingProblem_;
+  double nextSave_ = 0;
   QTimer timer_;
+  QTimer lockPoll_;
   std::unique_ptr<NetworkChangeWatcher> watcher_;
 };
 

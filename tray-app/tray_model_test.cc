@@ -5,6 +5,8 @@
 #include <QSignalSpy>
 
 #include "admin-app/testing/qt_wait.h"
+#include "platform/testing/test_support.h"
+#include "tools/beaconbar/history_file.h"
 #include "tray-app/testing/canned_machine.h"
 
 namespace bcn::tray {
@@ -112,6 +114,49 @@ TEST(TrayModelTest, ANotificationForAModelAlreadyGoneDoesNothing) {
   // The watcher went with the model: later changes reach nobody.
   machine.fire({"State:/Network/Interface"});
   bcn::testing::settle();
+}
+
+TEST(TrayModelTest, RecordsTheHistoryOnlyWhileNoOtherRecorderHoldsIt) {
+  bcn::testing::TempDir dir;
+  CannedMachine machine;
+  machine.historyFile = dir / "history.plist";
+  machine.count("en0", 0, 0);
+  auto other = cli::HistoryFileLock::tryAcquire(machine.historyFile);
+  ASSERT_TRUE(other && other->has_value());
+  {
+    TrayModel model(machine.sources());
+    EXPECT_FALSE(model.recording());
+    EXPECT_EQ(model.recordingProblem(), "");
+    // The other recorder's traffic: shown here, recorded there.
+    machine.now += 1;
+    machine.count("en0", 5000, 0);
+    model.tick();
+    ASSERT_TRUE(model.rows()[0].rate);
+    EXPECT_FALSE(std::filesystem::exists(machine.historyFile));
+
+    other->reset();
+    ASSERT_TRUE(bcn::testing::waitUntil([&] { return model.recording(); }));
+    machine.now += 1;
+    machine.count("en0", 5000 + 1200, 0);
+    model.tick();
+    EXPECT_FALSE(cli::HistoryFileLock::tryAcquire(machine.historyFile)->has_value());
+  }
+  // Saved when the model went; only what came after the takeover.
+  auto saved = cli::readHistoryFile(machine.historyFile);
+  ASSERT_TRUE(saved) << saved.error();
+  EXPECT_EQ(saved->at("en0").aggregate(3600, Date{machine.now}).bytesIn, 1200u);
+  EXPECT_TRUE(cli::HistoryFileLock::tryAcquire(machine.historyFile)->has_value());
+
+  // A damaged file is reported and left alone.
+  bcn::testing::writeText(machine.historyFile, "bplist00 damaged");
+  {
+    TrayModel model(machine.sources());
+    EXPECT_FALSE(model.recording());
+    EXPECT_NE(model.recordingProblem().find("damaged"), std::string::npos) << model.recordingProblem();
+    machine.now += 1;
+    model.tick();
+  }
+  EXPECT_EQ(bcn::testing::readText(machine.historyFile), "bplist00 damaged");
 }
 
 }  // namespace

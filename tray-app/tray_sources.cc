@@ -8,6 +8,7 @@
 #include "netcore/sysconfig/system_configuration_reader.h"
 #include "platform/files.h"
 #include "platform/netprefs/network_preferences.h"
+#include "tools/beaconbar/history_file.h"
 #include "tools/beaconbar/pin_resolution.h"
 #include "tools/beaconbar/xdg_directory.h"
 
@@ -33,7 +34,12 @@ std::expected<std::vector<InterfaceFingerprint>, std::string> readPinsFile(const
   return std::move(*pins);
 }
 
-TraySources liveTraySources(const std::filesystem::path& pinsFile) {
+std::filesystem::path defaultHistoryPath() {
+  auto path = cli::defaultHistoryPath(std::getenv("XDG_STATE_HOME"), std::getenv("HOME"));
+  return path ? *path : std::filesystem::path();
+}
+
+TraySources liveTraySources(const std::filesystem::path& pinsFile, const std::filesystem::path& historyFile) {
   auto reader = std::make_shared<InterfaceReader>();
   return {
       .interfaces = [reader] { return reader->snapshot(); },
@@ -51,6 +57,7 @@ TraySources liveTraySources(const std::filesystem::path& pinsFile) {
       .pins = [pinsFile] { return readPinsFile(pinsFile); },
       .subscriber = NetworkChangeWatcher::liveSubscriber(netprefs::PreferencesLocation::systemDefault()),
       .now = [] { return Date::now(); },
+      .historyFile = historyFile,
   };
 }
 

@@ -23,6 +23,10 @@ std::filesystem::path defaultPinsPath();
 // file and the fault when it cannot be read or is not a pins file.
 std::expected<std::vector<InterfaceFingerprint>, std::string> readPinsFile(const std::filesystem::path& file);
 
-TraySources liveTraySources(const std::filesystem::path& pinsFile);
+// $XDG_STATE_HOME/beaconbar/history.plist, as the command line keeps it;
+// empty when neither XDG_STATE_HOME nor HOME gives a directory.
+std::filesystem::path defaultHistoryPath();
+
+TraySources liveTraySources(const std::filesystem::path& pinsFile, const std::filesystem::path& historyFile);
 
 }  // namespace bcn::tray

@@ -258,8 +258,11 @@ TEST_F(CliEndToEndTest, RecordersInEveryStartOrderRecordEachByteOnce) {
     const json links = json::parse(tool_->ipOutput("-s -j link show dev " + link_));
     return links.at(0).at("stats64").at("rx").at("bytes").get<std::uint64_t>();
   };
+  // One SIGTERM to the recorder, as systemd sends it (see above on
+  // --foreground).
   auto stopAfter = [](double seconds) {
-    return std::vector<std::string>{"timeout", "--preserve-status", "-s", "TERM", std::to_string(seconds)};
+    return std::vector<std::string>{"timeout", "--foreground", "--preserve-status", "-s", "TERM",
+                                    std::to_string(seconds)};
   };
   const std::vector<std::string> common{"--interval", "0.2", "--history-file", file.string()};
   auto with = [&](std::vector<std::string> arguments) {
@@ -314,7 +317,7 @@ TEST_F(CliEndToEndTest, RecordersInEveryStartOrderRecordEachByteOnce) {
 TEST_F(CliEndToEndTest, RecordSavesAndEndsOnSigterm) {
   TempDir state;
   const std::vector<std::string> prefix{"env", "XDG_STATE_HOME=" + state.path().string(), "timeout",
-                                        "--preserve-status", "-s", "TERM", "2"};
+                                        "--foreground", "--preserve-status", "-s", "TERM", "2"};
   // Saves only at the end (a minute between saves by default).
   auto record = runWithTraffic({"record", "--interval", "0.2"}, milliseconds(1500), prefix);
   ASSERT_EQ(record.exitCode, 0) << record.standardError;

@@ -98,12 +98,15 @@ int runWatch(const WatchOptions& options) {
     if (!session->recording()) display.setNotice(standbyNotice(*session));
     if (display.show(Date::now(), session->recorder().rows(options.names, Date::now()))) {
       const RecordingEvents events{
-          .reading = [&](Date now, const RecordingSession& s) { return display.show(now, s.recorder().rows(options.names, now)); },
+          .reading =
+              [&](Date now, const RecordingSession& s) {
+                return display.show(now, s.recorder().rows(options.names, now));
+              },
           .notice = [&](const std::optional<std::string>& notice) { display.setNotice(notice); },
       };
-      finished = runRecordingLoop(*session, reader, signals,
-                                  {.intervalSeconds = options.intervalSeconds, .saveEverySeconds = options.saveEverySeconds},
-                                  events);
+      finished = runRecordingLoop(
+          *session, reader, signals,
+          {.intervalSeconds = options.intervalSeconds, .saveEverySeconds = options.saveEverySeconds}, events);
     } else {
       finished = session->save(Date::now());
     }

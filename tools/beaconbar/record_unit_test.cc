@@ -77,8 +77,8 @@ TEST(RecordUnit, SystemdAcceptsItAsAUserUnitWithATightSandbox) {
     GTEST_SKIP() << "this systemd-analyze cannot rate a unit file offline: " << rated->standardError;
   }
   std::smatch match;
-  ASSERT_TRUE(std::regex_search(rated->standardOutput, match,
-                                std::regex("Overall exposure level for [^:]+: ([0-9]+\\.[0-9])")))
+  ASSERT_TRUE(
+      std::regex_search(rated->standardOutput, match, std::regex("Overall exposure level for [^:]+: ([0-9]+\\.[0-9])")))
       << rated->standardOutput << rated->standardError;
   EXPECT_LE(std::stod(match[1]), kMaxExposure) << rated->standardOutput;
 }
@@ -94,8 +94,9 @@ TEST(RecordUnit, ItsCommandRecordsUntilSystemdStopsIt) {
   // As the user manager starts it: no history file named, so it goes where
   // XDG_STATE_HOME says; stopped with SIGTERM, it saves and exits with 0.
   TempDir state;
-  std::vector<std::string> argv{"env", "XDG_STATE_HOME=" + state.path().string(), "timeout", "--preserve-status",
-                                "-s", "TERM", "1.5"};
+  std::vector<std::string> argv{
+      "env", "XDG_STATE_HOME=" + state.path().string(), "timeout", "--foreground", "--preserve-status", "-s", "TERM",
+      "1.5"};
   argv.insert(argv.end(), command.begin(), command.end());
   auto result = runProcess(argv);
   ASSERT_TRUE(result) << result.error().description;

@@ -50,7 +50,7 @@ std::expected<void, std::string> runRecordingLoop(RecordingSession& session, Int
     if (!session.recording()) wake = std::min(wake, std::max(nextTakeOver, Clock::now() + kLockPoll));
     if (signals.waitFor(std::max(Clock::duration::zero(), wake - Clock::now()))) break;
     if (!session.recording() && Clock::now() >= nextTakeOver) {
-      auto took = session.takeOver(reader.snapshot(), Date::now());
+      auto took = session.takeOver([&] { return reader.snapshot(); }, [] { return Date::now(); });
       takeOverProblem.reset();
       if (!took) {
         takeOverProblem = took.error();

@@ -16,8 +16,8 @@ std::expected<RecordingSession, std::string> RecordingSession::open(const std::f
                           std::move(*lock));
 }
 
-std::expected<bool, std::string> RecordingSession::takeOver(const std::vector<InterfaceSnapshot>& snapshots,
-                                                            Date now) {
+std::expected<bool, std::string> RecordingSession::takeOver(const std::function<std::vector<InterfaceSnapshot>()>& read,
+                                                            const std::function<Date()>& clock) {
   if (lock_) return true;
   auto lock = HistoryFileLock::tryAcquire(file_);
   if (!lock) return std::unexpected(lock.error());
@@ -26,8 +26,9 @@ std::expected<bool, std::string> RecordingSession::takeOver(const std::vector<In
   if (!loaded) return std::unexpected(loaded.error());
   // What this session saw while standing by is in the file already, saved
   // by the holder; only the holder's file counts from here on.
+  const Date now = clock();
   recorder_ = TrafficRecorder(std::move(*loaded), kHistoryRetention, maxGap_, now);
-  recorder_.record(snapshots, now);
+  recorder_.record(read(), now);
   lock_.emplace(std::move(**lock));
   return true;
 }

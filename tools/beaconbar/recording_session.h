@@ -15,6 +15,7 @@
 
 #include <expected>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,10 +38,12 @@ class RecordingSession {
   const std::filesystem::path& file() const { return file_; }
 
   // Standing by: takes the lock when its holder has let go, reloads the
-  // file and makes `snapshots` (taken just now) the new baseline. True
-  // when this session records afterwards. Fails, still standing by, when
-  // the reloaded file is damaged or the lock cannot be tried.
-  std::expected<bool, std::string> takeOver(const std::vector<InterfaceSnapshot>& snapshots, Date now);
+  // file and makes a reading taken then (`read` at `clock`) the new
+  // baseline; nothing is read while the lock is held elsewhere. True when
+  // this session records afterwards. Fails, still standing by, when the
+  // reloaded file is damaged or the lock cannot be tried.
+  std::expected<bool, std::string> takeOver(const std::function<std::vector<InterfaceSnapshot>()>& read,
+                                            const std::function<Date()>& clock);
 
   // Feeds one reading (recorded or only shown, as recording() says).
   void record(const std::vector<InterfaceSnapshot>& snapshots, Date now) { recorder_.record(snapshots, now); }

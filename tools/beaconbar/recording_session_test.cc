@@ -52,10 +52,17 @@ TEST(RecordingSessionTest, OneRecordsTheOtherStandsByAndTakesOverFromTheSavedFil
   EXPECT_EQ(standby->recorder().histories().at("en0").aggregate(60, Date{kStart + 1}).bytesIn, 1000u);
   ASSERT_TRUE(standby->save(Date{kStart + 1}));
   EXPECT_FALSE(std::filesystem::exists(file));
-  auto early = standby->takeOver(reading(2500), Date{kStart + 1.5});
+  int reads = 0;
+  auto early = standby->takeOver(
+      [&] {
+        ++reads;
+        return reading(2500);
+      },
+      [] { return Date{kStart + 1.5}; });
   ASSERT_TRUE(early) << early.error();
   EXPECT_FALSE(*early);
   EXPECT_FALSE(standby->recording());
+  EXPECT_EQ(reads, 0) << "no reading is taken while another holds the lock";
 
   holder->record(reading(3000), Date{kStart + 2});
   ASSERT_TRUE(holder->save(Date{kStart + 2}));
@@ -64,7 +71,7 @@ TEST(RecordingSessionTest, OneRecordsTheOtherStandsByAndTakesOverFromTheSavedFil
 
   // The holder's file is the history from here; the takeover's reading is
   // only a baseline, so nothing the holder saved is counted twice.
-  auto took = standby->takeOver(reading(3000), Date{kStart + 2.1});
+  auto took = standby->takeOver([] { return reading(3000); }, [] { return Date{kStart + 2.1}; });
   ASSERT_TRUE(took) << took.error();
   EXPECT_TRUE(*took);
   EXPECT_TRUE(standby->recording());
@@ -95,7 +102,7 @@ TEST(RecordingSessionTest, ADamagedFileIsNeitherRecordedOverNorTakenOver) {
   ASSERT_TRUE(standby);
   holder.reset();
   bcn::testing::writeText(file, "bplist00 damaged");
-  auto took = standby->takeOver(reading(1), Date{kStart + 1});
+  auto took = standby->takeOver([] { return reading(1); }, [] { return Date{kStart + 1}; });
   ASSERT_FALSE(took);
   EXPECT_NE(took.error().find("damaged"), std::string::npos) << took.error();
   EXPECT_FALSE(standby->recording());

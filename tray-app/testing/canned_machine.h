@@ -1,10 +1,11 @@
 // Test-only: a machine whose readings the test sets, as TraySources for a
 // TrayModel. Starts with en0 (Ethernet), lo and utun3 of the command line's
-// fixtures, no configuration and no pins; each interface's fingerprint key
+// fixtures, no configuration, no pins and no history file; each interface's fingerprint key
 // is "key-" and its name.
 #pragma once
 
 #include <expected>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,11 +25,11 @@ inline InterfaceFingerprint fingerprint(const std::string& key, const std::strin
 
 // The machine as the test sets it: what each source returns now.
 struct CannedMachine {
-  std::vector<InterfaceSnapshot> interfaces{cli::testing::ethernet(), cli::testing::loopback(),
-                                               cli::testing::tunnel()};
+  std::vector<InterfaceSnapshot> interfaces{cli::testing::ethernet(), cli::testing::loopback(), cli::testing::tunnel()};
   NetworkMetadata configuration;
   std::expected<std::vector<InterfaceFingerprint>, std::string> pins = std::vector<InterfaceFingerprint>{};
   double now = 1000;
+  std::filesystem::path historyFile;
   int fingerprintReads = 0;
 
   // The subscription the model's watcher opens; fire() notifies as the
@@ -73,6 +74,7 @@ struct CannedMachine {
               return std::make_unique<Subscription>(*this);
             },
         .now = [this] { return Date{now}; },
+        .historyFile = historyFile,
     };
   }
 };

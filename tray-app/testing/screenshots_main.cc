@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
   const std::filesystem::path out = argv[1];
   using bcn::tray::testing::fingerprint;
   bcn::tray::testing::CannedMachine machine;
-  machine.pins = std::vector<bcn::InterfaceFingerprint>{fingerprint("key-utun3", "utun3"), fingerprint("key-wlan0", "wlan0")};
+  machine.pins =
+      std::vector<bcn::InterfaceFingerprint>{fingerprint("key-utun3", "utun3"), fingerprint("key-wlan0", "wlan0")};
   machine.configuration.primaryIPv4Interface = "en0";
   machine.configuration.primaryIPv6Interface = "en0";
   machine.count("en0", 0, 0);
