@@ -27,14 +27,21 @@ std::expected<void, std::string> runRecordingLoop(RecordingSession& session, Int
                                                   const RecordingEvents& events) {
   const auto interval = seconds(schedule.intervalSeconds);
   const auto saveEvery = seconds(schedule.saveEverySeconds);
-  std::optional<std::string> shown;
-  std::optional<std::string> saveProblem;
-  std::optional<std::string> takeOverProblem;
+  // Empty for none.
+  std::string shown;
+  std::string saveProblem;
+  std::string takeOverProblem;
   auto tell = [&] {
-    std::optional<std::string> notice = saveProblem ? saveProblem : takeOverProblem;
-    if (!notice && !session.recording()) notice = standbyNotice(session);
-    if (notice != shown && events.notice) events.notice(notice);
+    std::string notice = saveProblem.empty() ? takeOverProblem : saveProblem;
+    if (notice.empty() && !session.recording()) notice = standbyNotice(session);
+    if (notice == shown) return;
     shown = notice;
+    if (!events.notice) return;
+    if (notice.empty()) {
+      events.notice(std::nullopt);
+    } else {
+      events.notice(notice);
+    }
   };
   // A standby's first notice comes from the caller, which knows it began
   // that way; only changes are told here.
@@ -51,7 +58,7 @@ std::expected<void, std::string> runRecordingLoop(RecordingSession& session, Int
     if (signals.waitFor(std::max(Clock::duration::zero(), wake - Clock::now()))) break;
     if (!session.recording() && Clock::now() >= nextTakeOver) {
       auto took = session.takeOver([&] { return reader.snapshot(); }, [] { return Date::now(); });
-      takeOverProblem.reset();
+      takeOverProblem.clear();
       if (!took) {
         takeOverProblem = took.error();
         nextTakeOver = Clock::now() + interval;
@@ -68,8 +75,7 @@ std::expected<void, std::string> runRecordingLoop(RecordingSession& session, Int
       nextSave = Clock::now() + saveEvery;
       auto saved = session.save(now);
       // Told once, not every minute; the next save tries again.
-      saveProblem.reset();
-      if (!saved) saveProblem = saved.error();
+      saveProblem = saved ? "" : saved.error();
       tell();
     }
     if (events.reading) going = events.reading(now, session);
