@@ -1,6 +1,6 @@
 // Where the tool keeps its traffic history, reading it strictly, and the
 // lock that gives one recorder at a time (`beaconbar watch`, `beaconbar
-// record`) the right to write it.
+// record`, beaconbar-tray) the right to write it.
 //
 // HistoryStore::load() reads a damaged file as empty, which is right for a
 // reader that only shows data but would let a recorder overwrite the old

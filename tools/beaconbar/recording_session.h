@@ -1,6 +1,6 @@
 // RecordingSession: one process's part in keeping the traffic history.
 // Several programs may watch traffic at once (`beaconbar watch`, `beaconbar
-// record`), but only the holder of the history file's lock
+// record`, beaconbar-tray), but only the holder of the history file's lock
 // records: it adds every reading to the histories and saves them. The
 // others stand by: they take readings too (to show them) but never save,
 // and each reading first checks whether the holder has let go, in which
