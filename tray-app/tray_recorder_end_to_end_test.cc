@@ -2,20 +2,17 @@
 // runs them: `beaconbar record`, then the tray behind it, then a second
 // `record` behind the tray, inside a private network namespace whose veth
 // end gets traffic from a second namespace. Needs root.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "netcore/interfaces/test_namespace.h"
 #include "platform/subprocess.h"
 #include "platform/testing/test_support.h"
 #include "tools/beaconbar/history_file.h"
+#include "tools/beaconbar/testing/namespace_traffic.h"
 
 namespace bcn::tray {
 namespace {
@@ -41,10 +38,7 @@ TEST(TrayRecorderEndToEndTest, TrayAndRecordHandTheHistoryOverWithoutLosingOrRep
   TempDir state;
   TempDir runtime;
   const auto file = state.path() / "beaconbar" / "history.plist";
-  auto received = [&] {
-    const auto links = nlohmann::json::parse(tool.ipOutput("-s -j link show dev " + link));
-    return links.at(0).at("stats64").at("rx").at("bytes").get<std::uint64_t>();
-  };
+  auto received = [&] { return cli::testing::receivedBytes(tool, link); };
   // One SIGTERM to each program after `seconds`, as a session's end sends it.
   auto run = [&](std::vector<std::string> program, double seconds) {
     std::vector<std::string> argv{"ip",
@@ -66,27 +60,7 @@ TEST(TrayRecorderEndToEndTest, TrayAndRecordHandTheHistoryOverWithoutLosingOrRep
     EXPECT_TRUE(result) << result.error().description;
     return result ? *result : ProcessResult{};
   };
-  auto sendTraffic = [&](milliseconds duration) {
-    return peer
-        .inside([&] {
-          const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-          sockaddr_in to{};
-          to.sin_family = AF_INET;
-          to.sin_port = htons(9);
-          inet_pton(AF_INET, "10.79.0.1", &to.sin_addr);
-          const std::string payload(1000, 'x');
-          std::size_t sent = 0;
-          for (const auto end = steady_clock::now() + duration; steady_clock::now() < end;) {
-            if (sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) > 0) {
-              sent += payload.size();
-            }
-            std::this_thread::sleep_for(milliseconds(5));
-          }
-          close(fd);
-          return sent;
-        })
-        .value_or(0);
-  };
+  auto sendTraffic = [&](milliseconds duration) { return cli::testing::sendDatagrams(peer, "10.79.0.1", duration); };
 
   const std::uint64_t before = received();
   const auto started = steady_clock::now();
@@ -103,8 +77,9 @@ TEST(TrayRecorderEndToEndTest, TrayAndRecordHandTheHistoryOverWithoutLosingOrRep
   at(1.0);
   EXPECT_GT(sendTraffic(milliseconds(1000)), 0u);
   at(3.0);
-  std::thread secondThread(
-      [&] { second = run({BEACONBAR_EXECUTABLE, "record", "--interval", "0.2", "--save-every", "1"}, 3.5); });
+  std::thread secondThread([&] {
+    second = run({BEACONBAR_EXECUTABLE, "record", "--interval", "0.2", "--save-every", "1"}, 3.5);
+  });
   // The tray reads once a second; its share of the traffic must span
   // several of its readings.
   EXPECT_GT(sendTraffic(milliseconds(1200)), 0u);

@@ -20,6 +20,7 @@
 #include "platform/subprocess.h"
 #include "platform/testing/test_support.h"
 #include "tools/beaconbar/history_file.h"
+#include "tools/beaconbar/testing/namespace_traffic.h"
 
 namespace bcn::cli {
 namespace {
@@ -82,25 +83,7 @@ class CliEndToEndTest : public ::testing::Test {
   // UDP datagrams from the peer to the tool side for `duration`; returns
   // the bytes sent.
   std::size_t sendTraffic(milliseconds duration) {
-    return peer_
-        ->inside([&] {
-          const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-          sockaddr_in to{};
-          to.sin_family = AF_INET;
-          to.sin_port = htons(9);
-          inet_pton(AF_INET, "10.77.0.1", &to.sin_addr);
-          const std::string payload(1000, 'x');
-          std::size_t sent = 0;
-          for (const auto end = steady_clock::now() + duration; steady_clock::now() < end;) {
-            if (sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) > 0) {
-              sent += payload.size();
-            }
-            std::this_thread::sleep_for(milliseconds(5));
-          }
-          close(fd);
-          return sent;
-        })
-        .value_or(0);
+    return testing::sendDatagrams(*peer_, "10.77.0.1", duration);
   }
 
   // Runs `start` while the peer sends traffic for `traffic`.
@@ -254,10 +237,7 @@ TEST_F(CliEndToEndTest, RecordersInEveryStartOrderRecordEachByteOnce) {
   // counted twice, or two writers).
   TempDir state;
   const auto file = state.path() / "history.plist";
-  auto receivedBytes = [&] {
-    const json links = json::parse(tool_->ipOutput("-s -j link show dev " + link_));
-    return links.at(0).at("stats64").at("rx").at("bytes").get<std::uint64_t>();
-  };
+  auto receivedBytes = [&] { return testing::receivedBytes(*tool_, link_); };
   // One SIGTERM to the recorder, as systemd sends it (see above on
   // --foreground).
   auto stopAfter = [](double seconds) {
