@@ -50,8 +50,32 @@ class HistoryFileLock {
   ~HistoryFileLock();
 
  private:
+  friend class HistoryLockProbe;
   explicit HistoryFileLock(int fd) : fd_(fd) {}
   int fd_;
+};
+
+// A standby recorder's way to the lock: the lock file opened once, so each
+// try is one system call (a standby tries often, and sits idle for hours).
+class HistoryLockProbe {
+ public:
+  // Opens "<file>.lock" (directories created as needed) without locking it.
+  static std::expected<HistoryLockProbe, std::string> open(const std::filesystem::path& historyFile);
+
+  // The lock when it is free now, which uses the probe up; empty while
+  // another process holds it.
+  std::expected<std::optional<HistoryFileLock>, std::string> tryAcquire();
+
+  HistoryLockProbe(HistoryLockProbe&& other) noexcept
+      : fd_(std::exchange(other.fd_, -1)), lockPath_(std::move(other.lockPath_)) {}
+  HistoryLockProbe& operator=(HistoryLockProbe&&) = delete;
+  HistoryLockProbe(const HistoryLockProbe&) = delete;
+  ~HistoryLockProbe();
+
+ private:
+  HistoryLockProbe(int fd, std::string lockPath) : fd_(fd), lockPath_(std::move(lockPath)) {}
+  int fd_;
+  std::string lockPath_;
 };
 
 }  // namespace bcn::cli

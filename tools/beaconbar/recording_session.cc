@@ -19,9 +19,16 @@ std::expected<RecordingSession, std::string> RecordingSession::open(const std::f
 std::expected<bool, std::string> RecordingSession::takeOver(const std::function<std::vector<InterfaceSnapshot>()>& read,
                                                             const std::function<Date()>& clock) {
   if (lock_) return true;
-  auto lock = HistoryFileLock::tryAcquire(file_);
+  if (!probe_) {
+    auto probe = HistoryLockProbe::open(file_);
+    if (!probe) return std::unexpected(probe.error());
+    probe_.emplace(std::move(*probe));
+  }
+  auto lock = probe_->tryAcquire();
   if (!lock) return std::unexpected(lock.error());
   if (!*lock) return false;
+  // Used up by the lock; a failed takeover below opens a new one next time.
+  probe_.reset();
   auto loaded = readHistoryFile(file_);
   if (!loaded) return std::unexpected(loaded.error());
   // What this session saw while standing by is in the file already, saved

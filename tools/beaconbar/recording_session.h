@@ -62,6 +62,7 @@ class RecordingSession {
   double maxGap_;
   TrafficRecorder recorder_;
   std::optional<HistoryFileLock> lock_;
+  std::optional<HistoryLockProbe> probe_;  // while standing by
 };
 
 }  // namespace bcn::cli
