@@ -9,6 +9,8 @@ include(GNUInstallDirs)
 set(BCN_LIBEXEC_DIR "${CMAKE_INSTALL_FULL_LIBEXECDIR}/beaconbar-admin")
 set(BCN_DOC_DIR "${CMAKE_INSTALL_FULL_DOCDIR}")
 set(BCN_SYSTEMD_UNIT_DIR "${CMAKE_INSTALL_PREFIX}/lib/systemd/system" CACHE PATH "Where systemd units are installed")
+set(BCN_SYSTEMD_USER_UNIT_DIR "${CMAKE_INSTALL_PREFIX}/lib/systemd/user" CACHE PATH
+    "Where systemd user units are installed")
 set(BCN_REGISTRY_FILE "/etc/beaconbar/code-identities.plist" CACHE FILEPATH
     "Code-identity registry the install records programs in")
 

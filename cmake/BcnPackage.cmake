@@ -9,6 +9,7 @@
 #                    link, the CMake package and netcore.pc
 #   beaconbar-exporter (component exporter) the Prometheus exporter and
 #                    its unit
+#   beaconbar-tray   (component tray)   the tray app, its menu entry and icon
 # Dependencies come from the binaries (dpkg-shlibdeps); the maintainer
 # scripts under deploy/debian/ record the programs in the code-identity
 # registry and hand the sockets to deb-systemd-helper.
@@ -21,7 +22,7 @@ set(CPACK_PACKAGE_VENDOR "Quillbank")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_CONTACT "${BCN_MAINTAINER}")
 set(CPACK_STRIP_FILES ON)
-set(CPACK_COMPONENTS_ALL cli admin netcore netcore_dev exporter)
+set(CPACK_COMPONENTS_ALL cli admin netcore netcore_dev exporter tray)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
@@ -91,12 +92,23 @@ format on loopback port 10190, as a sandboxed systemd service without
 privileges. Tunnel owners come from the Beaconbar admin helper when it is
 installed.")
 
+set(CPACK_DEBIAN_TRAY_PACKAGE_NAME beaconbar-tray)
+set(CPACK_DEBIAN_TRAY_PACKAGE_DEPENDS "libnetcore0 (>= ${CPACK_PACKAGE_VERSION})")
+set(CPACK_DEBIAN_TRAY_PACKAGE_RECOMMENDS "beaconbar")
+set(CPACK_COMPONENT_TRAY_DESCRIPTION "Beaconbar network status in the desktop's tray
+A tray icon drawn with the current traffic rates of a pinned or the
+primary interface, and a menu of the interfaces (pinned ones first) with
+their state, addresses and rates, and the primary interfaces. Desktops
+show it through StatusNotifierItem.")
+
 # Every package carries its copyright and changelog, as Debian asks.
-foreach(package beaconbar beaconbar-admin libnetcore0 libnetcore-dev beaconbar-exporter)
+foreach(package beaconbar beaconbar-admin libnetcore0 libnetcore-dev beaconbar-exporter beaconbar-tray)
   if(package STREQUAL "beaconbar")
     set(component cli)
   elseif(package STREQUAL "beaconbar-exporter")
     set(component exporter)
+  elseif(package STREQUAL "beaconbar-tray")
+    set(component tray)
   elseif(package STREQUAL "beaconbar-admin")
     set(component admin)
   elseif(package STREQUAL "libnetcore0")

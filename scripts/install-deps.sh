@@ -25,8 +25,6 @@ main=(
   # command-line parsing
   libcli11-dev
 )
-# beaconbar-exporter's HTTP server (Boost.Beast, header-only)
-main+=(libboost-dev)
 # Everything else the tree builds, and what the installed daemon runs with.
 build=(
   "${main[@]}" build-essential git
@@ -40,6 +38,8 @@ build=(
   systemd dbus polkitd pkexec iproute2
   # NetCore's API reference (the docs target)
   doxygen
+  # beaconbar-exporter's HTTP server (Boost.Beast, header-only)
+  libboost-dev
 )
 test=(
   "${build[@]}" libgtest-dev libgmock-dev

@@ -10,6 +10,6 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh main
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DBCN_BUILD_TESTS=OFF \
-  -DBCN_BUILD_BENCHMARKS=OFF -DBCN_BUILD_CONSOLE=OFF
+  -DBCN_BUILD_BENCHMARKS=OFF -DBCN_BUILD_CONSOLE=OFF -DBCN_BUILD_EXPORTER=OFF
 cmake --build build --target beaconbar
 exec ./build/tools/beaconbar/beaconbar overview

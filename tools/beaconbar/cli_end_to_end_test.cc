@@ -20,6 +20,7 @@
 #include "platform/subprocess.h"
 #include "platform/testing/test_support.h"
 #include "tools/beaconbar/history_file.h"
+#include "tools/beaconbar/testing/namespace_traffic.h"
 
 namespace bcn::cli {
 namespace {
@@ -82,25 +83,7 @@ class CliEndToEndTest : public ::testing::Test {
   // UDP datagrams from the peer to the tool side for `duration`; returns
   // the bytes sent.
   std::size_t sendTraffic(milliseconds duration) {
-    return peer_
-        ->inside([&] {
-          const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-          sockaddr_in to{};
-          to.sin_family = AF_INET;
-          to.sin_port = htons(9);
-          inet_pton(AF_INET, "10.77.0.1", &to.sin_addr);
-          const std::string payload(1000, 'x');
-          std::size_t sent = 0;
-          for (const auto end = steady_clock::now() + duration; steady_clock::now() < end;) {
-            if (sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) > 0) {
-              sent += payload.size();
-            }
-            std::this_thread::sleep_for(milliseconds(5));
-          }
-          close(fd);
-          return sent;
-        })
-        .value_or(0);
+    return testing::sendDatagrams(*peer_, "10.77.0.1", duration);
   }
 
   // Runs `start` while the peer sends traffic for `traffic`.
@@ -216,14 +199,16 @@ TEST_F(CliEndToEndTest, WatchRecordsTheHistoryThatHistoryReads) {
   EXPECT_TRUE(isOneErrorLine(unknown.standardError));
 }
 
-TEST_F(CliEndToEndTest, WatchLeavesADamagedHistoryAlone) {
+TEST_F(CliEndToEndTest, WatchAndRecordLeaveADamagedHistoryAlone) {
   TempDir state;
   const auto file = state.path() / "history.plist";
   bcn::testing::writeText(file, "bplist00 damaged");
-  auto watch = run({"watch", "--history-file", file.string(), "--interval", "0.2"}, {"timeout", "-s", "INT", "5"});
-  EXPECT_EQ(watch.exitCode, 1);
-  EXPECT_TRUE(isOneErrorLine(watch.standardError));
-  EXPECT_EQ(bcn::testing::readText(file), "bplist00 damaged");
+  for (const char* command : {"watch", "record"}) {
+    auto recorder = run({command, "--history-file", file.string(), "--interval", "0.2"}, {"timeout", "-s", "INT", "5"});
+    EXPECT_EQ(recorder.exitCode, 1) << command;
+    EXPECT_TRUE(isOneErrorLine(recorder.standardError)) << command;
+    EXPECT_EQ(bcn::testing::readText(file), "bplist00 damaged") << command;
+  }
   auto history = run({"history", "--history-file", file.string()});
   EXPECT_EQ(history.exitCode, 1);
   EXPECT_TRUE(isOneErrorLine(history.standardError));
@@ -242,6 +227,85 @@ TEST_F(CliEndToEndTest, WatchSavesWhenItsReaderGoesAway) {
   auto histories = readHistoryFile(file);
   ASSERT_TRUE(histories) << histories.error();
   ASSERT_EQ(histories->count(link_), 1u);
+}
+
+TEST_F(CliEndToEndTest, RecordersInEveryStartOrderRecordEachByteOnce) {
+  // record, then watch behind it, then a second record behind the watch.
+  // Each stops in turn and the next takes over; traffic flows only while one
+  // of them records steadily, so the file must hold exactly what the kernel
+  // counted, neither less (a gap between holders) nor more (a reading
+  // counted twice, or two writers).
+  TempDir state;
+  const auto file = state.path() / "history.plist";
+  auto receivedBytes = [&] { return testing::receivedBytes(*tool_, link_); };
+  // One SIGTERM to the recorder, as systemd sends it (see above on
+  // --foreground).
+  auto stopAfter = [](double seconds) {
+    return std::vector<std::string>{"timeout", "--foreground", "--preserve-status", "-s", "TERM",
+                                    std::to_string(seconds)};
+  };
+  const std::vector<std::string> common{"--interval", "0.2", "--history-file", file.string()};
+  auto with = [&](std::vector<std::string> arguments) {
+    arguments.insert(arguments.end(), common.begin(), common.end());
+    return arguments;
+  };
+
+  const std::uint64_t before = receivedBytes();
+  const auto started = steady_clock::now();
+  auto at = [&](double seconds) {
+    std::this_thread::sleep_until(started + std::chrono::duration_cast<steady_clock::duration>(
+                                                std::chrono::duration<double>(seconds)));
+  };
+  ProcessResult first, watcher, second;
+  // first records [0, 2.5], the watch [2.5, 4.5], the second [4.5, 6.5];
+  // the second starts only after the first handover, so the order of the
+  // takeovers is certain.
+  std::thread firstThread([&] { first = run(with({"record"}), stopAfter(2.5)); });
+  at(0.5);
+  std::thread watchThread([&] { watcher = run(with({"watch", link_}), stopAfter(4.0)); });
+  at(1.0);
+  EXPECT_GT(sendTraffic(milliseconds(1000)), 0u);
+  at(3.0);
+  std::thread secondThread([&] { second = run(with({"record", "--save-every", "1"}), stopAfter(3.5)); });
+  EXPECT_GT(sendTraffic(milliseconds(800)), 0u);
+  at(5.2);
+  EXPECT_GT(sendTraffic(milliseconds(800)), 0u);
+  firstThread.join();
+  watchThread.join();
+  secondThread.join();
+  const std::uint64_t counted = receivedBytes() - before;
+
+  for (const ProcessResult* result : {&first, &watcher, &second}) EXPECT_EQ(result->exitCode, 0) << result->standardError;
+  EXPECT_EQ(first.standardError, "beaconbar: recording " + file.string() + "\n");
+  // The watch showed readings all along, and said why it did not record.
+  EXPECT_GT(std::count(watcher.standardOutput.begin(), watcher.standardOutput.end(), '\n'), 10);
+  EXPECT_EQ(watcher.standardError.find("another recorder is recording"), 11u) << watcher.standardError;
+  EXPECT_EQ(second.standardError, "beaconbar: another recorder is recording " + file.string() +
+                                      "; recording here starts when it stops\nbeaconbar: recording " + file.string() +
+                                      "\n");
+
+  auto histories = readHistoryFile(file);
+  ASSERT_TRUE(histories) << histories.error();
+  ASSERT_EQ(histories->count(link_), 1u);
+  const std::uint64_t recorded = histories->at(link_).aggregate(3600, Date::now()).bytesIn;
+  // The three bursts are each more than a tenth of the whole; the slack
+  // allows the odd stray IPv6 packet at a handover.
+  EXPECT_GT(counted, 100000u);
+  EXPECT_NEAR(static_cast<double>(recorded), static_cast<double>(counted), 600.0 + counted * 0.002);
+}
+
+TEST_F(CliEndToEndTest, RecordSavesAndEndsOnSigterm) {
+  TempDir state;
+  const std::vector<std::string> prefix{"env", "XDG_STATE_HOME=" + state.path().string(), "timeout",
+                                        "--foreground", "--preserve-status", "-s", "TERM", "2"};
+  // Saves only at the end (a minute between saves by default).
+  auto record = runWithTraffic({"record", "--interval", "0.2"}, milliseconds(1500), prefix);
+  ASSERT_EQ(record.exitCode, 0) << record.standardError;
+  EXPECT_TRUE(record.standardOutput.empty());
+  auto histories = readHistoryFile(state.path() / "beaconbar" / "history.plist");
+  ASSERT_TRUE(histories) << histories.error();
+  ASSERT_EQ(histories->count(link_), 1u);
+  EXPECT_GT(histories->at(link_).aggregate(3600, Date::now()).bytesIn, 100000u);
 }
 
 TEST_F(CliEndToEndTest, TunnelOwnersAsRootOrThroughTheDaemon) {

@@ -1,31 +1,21 @@
 // watch: a reading every interval, shown as it comes, recorded into the
 // traffic history, which is saved every minute and when the watch ends.
-#include <chrono>
+// Behind another recorder it only shows, until that one stops.
 #include <csignal>
 #include <cstdio>
 
 #include "netcore/interfaces/interface_reader.h"
 #include "tools/beaconbar/cli_output.h"
 #include "tools/beaconbar/commands.h"
-#include "tools/beaconbar/history_file.h"
+#include "tools/beaconbar/recording_loop.h"
+#include "tools/beaconbar/recording_session.h"
 #include "tools/beaconbar/signal_waiter.h"
 #include "tools/beaconbar/terminal.h"
 #include "tools/beaconbar/text_table.h"
-#include "tools/beaconbar/traffic_recorder.h"
 #include "tools/beaconbar/units.h"
 
 namespace bcn::cli {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// A reading that comes much later than planned (a suspended machine, a
-// stopped process) must not spread its traffic over the whole gap.
-double maxGapFor(double interval) { return std::max(3 * interval, interval + 5); }
-
-Clock::duration seconds(double value) {
-  return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(value));
-}
 
 // Shows each reading: redrawn in place on a terminal, as lines otherwise.
 class WatchDisplay {
@@ -89,55 +79,39 @@ class WatchDisplay {
 int runWatch(const WatchOptions& options) {
   const auto path = historyPath(options.historyFile);
   if (!path) return fail(path.error());
-  auto lock = HistoryFileLock::acquire(*path);
-  if (!lock) return fail(lock.error());
-  auto loaded = readHistoryFile(*path);
-  if (!loaded) return fail(loaded.error());
-  const HistoryStore store(*path);
+  auto session = RecordingSession::open(*path, maxGapFor(options.intervalSeconds), Date::now());
+  if (!session) return fail(session.error());
 
   // `beaconbar watch | head` must end the watch through a write error, with
   // the history saved, not through SIGPIPE's silent death.
   std::signal(SIGPIPE, SIG_IGN);
   SignalWaiter signals;
   InterfaceReader reader;
-  TrafficRecorder recorder(std::move(*loaded), kHistoryRetention, maxGapFor(options.intervalSeconds), Date::now());
-  recorder.record(reader.snapshot(), Date::now());
-  for (const WatchRow& row : recorder.rows(options.names, Date::now())) {
+  session->record(reader.snapshot(), Date::now());
+  for (const WatchRow& row : session->recorder().rows(options.names, Date::now())) {
     if (!row.present) return fail("no interface named " + row.name);
   }
 
-  const auto interval = seconds(options.intervalSeconds);
-  const auto saveEvery = seconds(options.saveEverySeconds);
+  std::expected<void, std::string> finished;
   {
     WatchDisplay display(options.json, isTerminal(stdout), options.intervalSeconds);
-    bool watched = display.show(Date::now(), recorder.rows(options.names, Date::now()));
-    std::optional<std::string> saveProblem;
-    auto nextReading = Clock::now() + interval;
-    auto nextSave = Clock::now() + saveEvery;
-    // Readings keep to a fixed schedule, so the interval does not drift by
-    // the time each reading takes.
-    while (watched && !signals.waitFor(std::max(Clock::duration::zero(), nextReading - Clock::now()))) {
-      nextReading += interval;
-      if (nextReading < Clock::now()) nextReading = Clock::now() + interval;
-      const Date now = Date::now();
-      recorder.record(reader.snapshot(), now);
-      if (Clock::now() >= nextSave) {
-        nextSave = Clock::now() + saveEvery;
-        recorder.prune(now);
-        auto saved = store.save(recorder.histories());
-        // Reported once, not every minute; the next save tries again.
-        std::optional<std::string> problem;
-        if (!saved) problem = "cannot save the traffic history: " + saved.error().description;
-        if (problem != saveProblem) display.setNotice(problem);
-        saveProblem = problem;
-      }
-      watched = display.show(now, recorder.rows(options.names, now));
+    if (!session->recording()) display.setNotice(standbyNotice(*session));
+    if (display.show(Date::now(), session->recorder().rows(options.names, Date::now()))) {
+      const RecordingEvents events{
+          .reading =
+              [&](Date now, const RecordingSession& s) {
+                return display.show(now, s.recorder().rows(options.names, now));
+              },
+          .notice = [&](const std::optional<std::string>& notice) { display.setNotice(notice); },
+      };
+      finished = runRecordingLoop(
+          *session, reader, signals,
+          {.intervalSeconds = options.intervalSeconds, .saveEverySeconds = options.saveEverySeconds}, events);
+    } else {
+      finished = session->save(Date::now());
     }
   }
-  recorder.prune(Date::now());
-  if (auto saved = store.save(recorder.histories()); !saved) {
-    return fail("cannot save the traffic history: " + saved.error().description);
-  }
+  if (!finished) return fail(finished.error());
   return 0;
 }
 

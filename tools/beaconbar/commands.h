@@ -36,6 +36,14 @@ struct WatchOptions {
 };
 int runWatch(const WatchOptions& options);
 
+// What watch records, without output, until SIGINT, SIGTERM or SIGHUP.
+struct RecordOptions {
+  double intervalSeconds = 1.0;
+  std::optional<std::string> historyFile;
+  double saveEverySeconds = 60.0;
+};
+int runRecord(const RecordOptions& options);
+
 struct HistoryOptions {
   bool json = false;
   std::vector<std::string> names;

@@ -33,25 +33,37 @@ std::expected<HistoryMap, std::string> readHistoryFile(const std::filesystem::pa
   return std::move(*histories);
 }
 
-std::expected<HistoryFileLock, std::string> HistoryFileLock::acquire(const std::filesystem::path& historyFile) {
+std::expected<std::optional<HistoryFileLock>, std::string> HistoryFileLock::tryAcquire(
+    const std::filesystem::path& historyFile) {
+  auto probe = HistoryLockProbe::open(historyFile);
+  if (!probe) return std::unexpected(probe.error());
+  return probe->tryAcquire();
+}
+
+std::expected<HistoryLockProbe, std::string> HistoryLockProbe::open(const std::filesystem::path& historyFile) {
   const std::filesystem::path directory = historyFile.parent_path();
   if (!directory.empty()) {
     if (auto made = files::createDirectories(directory, 0755); !made) {
       return std::unexpected("cannot create " + directory.string() + ": " + made.error().description);
     }
   }
-  const std::string lockPath = historyFile.string() + ".lock";
-  const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  std::string lockPath = historyFile.string() + ".lock";
+  const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) return std::unexpected("cannot open " + lockPath + ": " + std::strerror(errno));
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const int error = errno;
-    close(fd);
-    if (error == EWOULDBLOCK) {
-      return std::unexpected("another beaconbar watch is already recording " + historyFile.string());
-    }
-    return std::unexpected("cannot lock " + lockPath + ": " + std::strerror(error));
+  return HistoryLockProbe(fd, std::move(lockPath));
+}
+
+std::expected<std::optional<HistoryFileLock>, std::string> HistoryLockProbe::tryAcquire() {
+  if (fd_ < 0) return std::unexpected("the lock on " + lockPath_ + " was taken already");
+  if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) return std::nullopt;
+    return std::unexpected("cannot lock " + lockPath_ + ": " + std::strerror(errno));
   }
-  return HistoryFileLock(fd);
+  return std::optional<HistoryFileLock>(HistoryFileLock(std::exchange(fd_, -1)));
+}
+
+HistoryLockProbe::~HistoryLockProbe() {
+  if (fd_ >= 0) close(fd_);
 }
 
 HistoryFileLock::~HistoryFileLock() {

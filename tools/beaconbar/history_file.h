@@ -1,5 +1,6 @@
 // Where the tool keeps its traffic history, reading it strictly, and the
-// lock that gives one `beaconbar watch` at a time the right to write it.
+// lock that gives one recorder at a time (`beaconbar watch`, `beaconbar
+// record`, beaconbar-tray) the right to write it.
 //
 // HistoryStore::load() reads a damaged file as empty, which is right for a
 // reader that only shows data but would let a recorder overwrite the old
@@ -12,6 +13,7 @@
 
 #include <expected>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "netcore/history/history_store.h"
@@ -37,9 +39,10 @@ std::expected<HistoryMap, std::string> readHistoryFile(const std::filesystem::pa
 // (directories created as needed), held until destruction.
 class HistoryFileLock {
  public:
-  // Fails when another process holds the lock, or the lock file cannot be
-  // made.
-  static std::expected<HistoryFileLock, std::string> acquire(const std::filesystem::path& historyFile);
+  // Empty when another process holds the lock; fails when the lock file
+  // cannot be made or locked.
+  static std::expected<std::optional<HistoryFileLock>, std::string> tryAcquire(
+      const std::filesystem::path& historyFile);
 
   HistoryFileLock(HistoryFileLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
   HistoryFileLock& operator=(HistoryFileLock&&) = delete;
@@ -47,8 +50,32 @@ class HistoryFileLock {
   ~HistoryFileLock();
 
  private:
+  friend class HistoryLockProbe;
   explicit HistoryFileLock(int fd) : fd_(fd) {}
   int fd_;
+};
+
+// A standby recorder's way to the lock: the lock file opened once, so each
+// try is one system call (a standby tries often, and sits idle for hours).
+class HistoryLockProbe {
+ public:
+  // Opens "<file>.lock" (directories created as needed) without locking it.
+  static std::expected<HistoryLockProbe, std::string> open(const std::filesystem::path& historyFile);
+
+  // The lock when it is free now, which uses the probe up; empty while
+  // another process holds it.
+  std::expected<std::optional<HistoryFileLock>, std::string> tryAcquire();
+
+  HistoryLockProbe(HistoryLockProbe&& other) noexcept
+      : fd_(std::exchange(other.fd_, -1)), lockPath_(std::move(other.lockPath_)) {}
+  HistoryLockProbe& operator=(HistoryLockProbe&&) = delete;
+  HistoryLockProbe(const HistoryLockProbe&) = delete;
+  ~HistoryLockProbe();
+
+ private:
+  HistoryLockProbe(int fd, std::string lockPath) : fd_(fd), lockPath_(std::move(lockPath)) {}
+  int fd_;
+  std::string lockPath_;
 };
 
 }  // namespace bcn::cli

@@ -55,6 +55,18 @@ int run(int argc, char** argv) {
   watchCommand->add_option("--history-file", watch.historyFile,
                            "History file (default $XDG_STATE_HOME/beaconbar/history.plist)");
 
+  RecordOptions record;
+  CLI::App* recordCommand = app.add_subcommand(
+      "record", "Record the traffic history without output until stopped (the beaconbar-record user service)");
+  recordCommand->add_option("--interval", record.intervalSeconds, "Seconds between readings")
+      ->check(CLI::Range(0.1, 3600.0))
+      ->capture_default_str();
+  recordCommand->add_option("--save-every", record.saveEverySeconds, "Seconds between saves of the history")
+      ->check(CLI::Range(1.0, 3600.0))
+      ->capture_default_str();
+  recordCommand->add_option("--history-file", record.historyFile,
+                            "History file (default $XDG_STATE_HOME/beaconbar/history.plist)");
+
   HistoryOptions history;
   CLI::App* historyCommand = app.add_subcommand("history", "Traffic of the last hour, day and 30 days, as recorded");
   historyCommand->add_option("NAME", history.names, "Only these interfaces");
@@ -124,6 +136,7 @@ int run(int argc, char** argv) {
     watch.json = json;
     return runWatch(watch);
   }
+  if (recordCommand->parsed()) return runRecord(record);
   if (historyCommand->parsed()) {
     history.json = json;
     return runHistory(history);

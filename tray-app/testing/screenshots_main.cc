@@ -1,0 +1,62 @@
+// tray-screenshots: renders the tray's menu (two pins, one of them gone,
+// with rates) and its icon at two rates to tray-menu.png and tray-icon.png
+// in the given directory. Runs without a display:
+//   QT_QPA_PLATFORM=offscreen tray-screenshots docs
+#include <QApplication>
+#include <QPainter>
+#include <QPixmap>
+#include <cstdio>
+#include <filesystem>
+
+#include "tray-app/testing/canned_machine.h"
+#include "tray-app/tray_view.h"
+
+namespace {
+
+bool save(const QImage& image, const std::filesystem::path& file) {
+  if (!image.save(QString::fromStdString(file.string()), "PNG")) {
+    std::fprintf(stderr, "tray-screenshots: cannot write %s\n", file.c_str());
+    return false;
+  }
+  std::printf("wrote %s\n", file.c_str());
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: tray-screenshots <output directory>\n");
+    return 2;
+  }
+  const std::filesystem::path out = argv[1];
+  using bcn::tray::testing::fingerprint;
+  bcn::tray::testing::CannedMachine machine;
+  machine.pins =
+      std::vector<bcn::InterfaceFingerprint>{fingerprint("key-utun3", "utun3"), fingerprint("key-wlan0", "wlan0")};
+  machine.configuration.primaryIPv4Interface = "en0";
+  machine.configuration.primaryIPv6Interface = "en0";
+  machine.count("en0", 0, 0);
+  machine.count("utun3", 0, 0);
+  bcn::tray::TrayModel model(machine.sources());
+  machine.now += 1;
+  machine.count("en0", 2'400'000, 180'000);
+  machine.count("utun3", 310'000, 42'000);
+  model.tick();
+
+  QMenu menu;
+  bcn::tray::fillMenu(menu, model, [] {});
+  menu.resize(menu.sizeHint());
+  if (!save(menu.grab().toImage(), out / "tray-menu.png")) return 1;
+
+  // The icon as the panel shows it (22 px), twice the size, at two rates.
+  QImage icons(2 * 44 + 12, 44, QImage::Format_ARGB32_Premultiplied);
+  icons.fill(QColor(0x30, 0x30, 0x30));
+  QPainter painter(&icons);
+  const bcn::tray::InterfaceRow* row = model.iconRow();
+  painter.drawImage(QRect(0, 0, 44, 44), bcn::tray::drawRateIcon(row, bcn::tray::RateUnit::bytes, 22));
+  painter.drawImage(QRect(56, 0, 44, 44), bcn::tray::drawRateIcon(row, bcn::tray::RateUnit::bits, 22));
+  painter.end();
+  return save(icons, out / "tray-icon.png") ? 0 : 1;
+}
