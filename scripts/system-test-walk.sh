@@ -34,6 +34,18 @@ check "the control socket $control_socket exists" is_socket "$control_socket"
 check "the daemon is not running before the first connection" \
   test "$(inside systemctl is-active beaconbar-admin.service)" = inactive
 
+step "the exporter serves metrics as a dynamic user"
+scrape() {  # the exporter's /metrics, through bash's own TCP client (the machine has no curl)
+  inside bash -c 'exec 3<>/dev/tcp/127.0.0.1/10190 && printf "GET /metrics HTTP/1.0\r\nHost: localhost\r\n\r\n" >&3 && cat <&3'
+}
+check "beaconbar-exporter.service is active" eventually 10 test "$(inside systemctl is-active beaconbar-exporter.service)" = active
+exporter_user=$(inside ps -o user= -C beaconbar-exporter | head -n 1)
+check "the exporter runs as a user of its own, not root ($exporter_user)" test -n "$exporter_user" -a "$exporter_user" != root
+metrics=$(scrape || true)
+check "a scrape answers 200 with the loopback interface up" \
+  grep -q '^beaconbar_interface_up{interface="lo"} 1' <<<"$metrics"
+check "the scrape is in the text format 0.0.4" grep -qi '^Content-Type: text/plain; version=0.0.4' <<<"$metrics"
+
 step "beaconbar status activates the daemon"
 status=$(as_user alice beaconbar status) || fail "beaconbar status failed: $status"
 echo "$status" | sed 's/^/   /'
@@ -100,6 +112,8 @@ owner=$(json '" ".join(str(t["pid"]) + ":" + t["name"] for t in d["tunnels"] if 
   <<<"$tunnels")
 echo "   owner of bcnsttun: $owner"
 check "the owner is socat, pid $socat_pid" test "$owner" = "$socat_pid:socat"
+exporter_owns() { scrape | grep -q "^beaconbar_tunnel_owner_info{interface=\"bcnsttun\",pid=\"$socat_pid\",process=\"socat\""; }
+check "the exporter names the same owner, asked of the daemon as a dynamic user" eventually 5 exporter_owns
 
 step "a reboot keeps the pairings"
 power_off
@@ -116,16 +130,26 @@ done
 # after it, and the systemd units and sockets systemd still knows.
 leftovers() {
   inside find / -xdev \( -path /root/packages -o -path /home -o -path /proc \) -prune -o \
-    \( -iname '*beaconbar*' -o -iname '*quillbank*' \) -print
-  inside systemctl list-unit-files --no-legend 'beaconbar*'
+    \( -iname '*beaconbar*' -o -iname '*quillbank*' -o -iname '*netcore*' \) -print
+  inside systemctl list-unit-files --no-legend 'beaconbar*' | awk '{print $1}'
   # A unit whose file is gone may stay listed as not-found until systemd
   # drops it from memory; only units still loaded count.
-  inside systemctl list-units --all --no-legend 'beaconbar*' | grep -v not-found
+  inside systemctl list-units --all --no-legend 'beaconbar*' | grep -v not-found | awk '{print $1}' | tr -d '●' 
   inside ss -xlH | grep -i beaconbar || true
   # Mounts of their own, which find does not enter.
   inside sh -c 'ls -d /run/beaconbar /tmp/*beaconbar* 2>/dev/null' || true
 }
-owned_by_cli() { inside sh -c 'dpkg -L beaconbar; ls /var/lib/dpkg/info/beaconbar.*' 2>/dev/null; }
+# What the packages other than beaconbar-admin own: their files, their
+# dpkg records and their units by name.
+others=(beaconbar libnetcore0 libnetcore-dev beaconbar-exporter beaconbar-tray)
+owned_by_others() {
+  local p owned
+  owned=$(for p in "${others[@]}"; do
+    inside sh -c "dpkg -L $p; ls /var/lib/dpkg/info/$p.* /var/lib/dpkg/info/$p:*" 2>/dev/null
+  done)
+  echo "$owned"
+  sed -n 's|^/.*/\(beaconbar[^/]*\.\(service\|socket\|timer\)\)$|\1|p' <<<"$owned"
+}
 
 step "uninstall through the console's script (pkexec on a terminal)"
 installed=$(leftovers | grep -c .)
@@ -136,8 +160,8 @@ echo "$uninstall" | sed 's/^/   | /'
 check "the uninstaller exited 0 (exit $uninstalled)" test "$uninstalled" = 0
 check "dpkg no longer knows beaconbar-admin" \
   test -z "$(inside dpkg-query -W -f='${db:Status-Status}' beaconbar-admin 2>/dev/null | grep -v not-installed)"
-left=$(leftovers | grep -vxF -f <(owned_by_cli) || true)
-check "nothing of the admin helper is left (checked: files and directories named beaconbar or quillbank outside /home, unit files, units, listening sockets): ${left:-none}" test -z "$left"
+left=$(leftovers | grep -vxF -f <(owned_by_others) || true)
+check "nothing of the admin helper is left (checked: files and directories named beaconbar or quillbank outside /home and the other packages, unit files, units, listening sockets): ${left:-none}" test -z "$left"
 still_runs() { as_user alice beaconbar interfaces >/dev/null; }
 check "the beaconbar command (its own package) still runs" still_runs
 
@@ -147,6 +171,6 @@ inside sh -c 'apt-get install -y -q --no-install-recommends /root/packages/*.deb
 check "the sockets listen again" test "$(inside systemctl is-active beaconbar-admin.socket)" = active
 answers() { as_user alice beaconbar status >/dev/null; }
 check "the daemon answers again" answers
-inside apt-get purge -y -q beaconbar-admin beaconbar >"$home/apt.log" 2>&1 || fail "apt purge failed: $(tail -n 5 "$home/apt.log")"
+inside apt-get purge -y -q beaconbar-admin "${others[@]}" >"$home/apt.log" 2>&1 || fail "apt purge failed: $(tail -n 5 "$home/apt.log")"
 left=$(leftovers || true)
 check "apt purge left nothing (files, directories, unit files, units, sockets): ${left:-none}" test -z "$left"

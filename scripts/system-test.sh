@@ -149,7 +149,7 @@ if ! install_packages; then
   inside apt-get update -q >/dev/null 2>&1 || true
   install_packages || { tail -n 30 "$home/apt.log" >&2; exit 1; }
 fi
-inside dpkg-query -W -f='   ${Package} ${Version}\n' beaconbar beaconbar-admin
+inside dpkg-query -W -f='   ${Package} ${Version}\n' 'beaconbar*' 'libnetcore*'
 inside useradd -m -s /bin/bash alice
 inside useradd -m -s /bin/bash -G sudo admin
 inside sh -c "echo 'admin:$admin_password' | chpasswd"
