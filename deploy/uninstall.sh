@@ -6,7 +6,8 @@
 # pairings, the network preferences and their lock, the sockets' runtime
 # directory). When the admin helper came as a Debian package, dpkg purges
 # the package first, and files another installed package owns (the
-# beaconbar command) stay for dpkg to remove.
+# beaconbar command) stay for dpkg to remove. NetCore's library, the
+# exporter and the tray are products of their own and stay.
 #
 # The admin console runs it through pkexec, which also clears the
 # environment; the two variables below exist for tests only.
@@ -83,6 +84,11 @@ for prefix in /usr /usr/local; do
   remove "$root$prefix/share/polkit-1/actions/com.quillbank.Beaconbar.admin.policy"
   remove "$root$prefix/share/doc/Beaconbar" "$root$prefix/share/doc/beaconbar-admin"
   for unit in $units; do remove "$root$prefix/lib/systemd/system/$unit"; done
+  # The console's menu entry and icon, and the command-line tool's recorder
+  # as a user service.
+  remove "$root$prefix/share/applications/com.quillbank.Beaconbar.Admin.desktop"
+  remove "$root$prefix/share/icons/hicolor/scalable/apps/com.quillbank.Beaconbar.Admin.svg"
+  remove "$root$prefix/lib/systemd/user/beaconbar-record.service"
 done
 for dir in /etc/systemd/system /lib/systemd/system; do
   for unit in $units; do remove "$root$dir/$unit"; done

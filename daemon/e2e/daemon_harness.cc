@@ -133,10 +133,14 @@ bool DaemonHarness::start(bool activated) {
   }
   argv.push_back(BCN_ADMIND);
   // A stopped daemon leaves its socket files behind; without removing them
-  // a restart would look ready before the new daemon listens.
-  std::error_code ignored;
-  std::filesystem::remove(appSocket, ignored);
-  std::filesystem::remove(controlSocket, ignored);
+  // a restart would look ready before the new daemon listens. Only sockets:
+  // a link a test planted there is the daemon's to refuse.
+  for (const auto& path : {appSocket, controlSocket}) {
+    std::error_code ignored;
+    if (std::filesystem::symlink_status(path, ignored).type() == std::filesystem::file_type::socket) {
+      std::filesystem::remove(path, ignored);
+    }
+  }
   pid_ = spawn(argv, logFile());
   if (pid_ <= 0) return false;
   for (int i = 0; i < 200; ++i) {
