@@ -134,21 +134,26 @@ leftovers() {
   inside systemctl list-unit-files --no-legend 'beaconbar*' | awk '{print $1}'
   # A unit whose file is gone may stay listed as not-found until systemd
   # drops it from memory; only units still loaded count.
-  inside systemctl list-units --all --no-legend 'beaconbar*' | grep -v not-found | awk '{print $1}' | tr -d '●' 
+  inside systemctl list-units --all --plain --no-legend 'beaconbar*' | grep -v not-found | awk '{print $1}' 
   inside ss -xlH | grep -i beaconbar || true
   # Mounts of their own, which find does not enter.
   inside sh -c 'ls -d /run/beaconbar /tmp/*beaconbar* 2>/dev/null' || true
 }
-# What the packages other than beaconbar-admin own: their files, their
-# dpkg records and their units by name.
-others=(beaconbar libnetcore0 libnetcore-dev beaconbar-exporter beaconbar-tray)
+step "apt purge of the exporter, the tray and the library's headers"
+inside apt-get purge -y -q beaconbar-exporter beaconbar-tray libnetcore-dev >"$home/apt.log" 2>&1 ||
+  fail "apt purge failed: $(tail -n 5 "$home/apt.log")"
+left=$(leftovers | grep -i -e exporter -e tray -e include/netcore -e cmake/NetCore -e netcore.pc || true)
+check "nothing of them is left (files, unit files, units, their enablement and private directories): ${left:-none}" \
+  test -z "$left"
+
+# What the packages the console's uninstaller leaves own: the command-line
+# tool and the library it links.
+others=(beaconbar libnetcore0)
 owned_by_others() {
-  local p owned
-  owned=$(for p in "${others[@]}"; do
-    inside sh -c "dpkg -L $p; ls /var/lib/dpkg/info/$p.* /var/lib/dpkg/info/$p:*" 2>/dev/null
-  done)
-  echo "$owned"
-  sed -n 's|^/.*/\(beaconbar[^/]*\.\(service\|socket\|timer\)\)$|\1|p' <<<"$owned"
+  local p
+  for p in "${others[@]}"; do
+    inside sh -c "dpkg -L $p; ls -d /var/lib/dpkg/info/$p.* /var/lib/dpkg/info/$p:*" 2>/dev/null
+  done
 }
 
 step "uninstall through the console's script (pkexec on a terminal)"
@@ -171,6 +176,6 @@ inside sh -c 'apt-get install -y -q --no-install-recommends /root/packages/*.deb
 check "the sockets listen again" test "$(inside systemctl is-active beaconbar-admin.socket)" = active
 answers() { as_user alice beaconbar status >/dev/null; }
 check "the daemon answers again" answers
-inside apt-get purge -y -q beaconbar-admin "${others[@]}" >"$home/apt.log" 2>&1 || fail "apt purge failed: $(tail -n 5 "$home/apt.log")"
+inside sh -c 'apt-get purge -y -q $(dpkg-query -W -f "\${Package}\n" "beaconbar*" "libnetcore*")' >"$home/apt.log" 2>&1 || fail "apt purge failed: $(tail -n 5 "$home/apt.log")"
 left=$(leftovers || true)
 check "apt purge left nothing (files, directories, unit files, units, sockets): ${left:-none}" test -z "$left"
