@@ -19,7 +19,11 @@ std::size_t sequenceLength(std::string_view text, std::size_t& consumed) {
   return utf8::sequenceAt(bytes, 0, consumed);
 }
 
-std::string escape(std::string_view text, bool quote) {
+enum class Escapes { none, help, labelValue };
+
+// `text` with each byte sequence that is not UTF-8 replaced by U+FFFD, and
+// the characters `escapes` names written as the exposition format asks.
+std::string rewritten(std::string_view text, Escapes escapes) {
   std::string out;
   out.reserve(text.size());
   while (!text.empty()) {
@@ -30,17 +34,13 @@ std::string escape(std::string_view text, bool quote) {
       text.remove_prefix(consumed);
       continue;
     }
-    if (length == 1) {
-      const char c = text[0];
-      if (c == '\\') {
-        out += "\\\\";
-      } else if (c == '\n') {
-        out += "\\n";
-      } else if (c == '"' && quote) {
-        out += "\\\"";
-      } else {
-        out += c;
-      }
+    const char c = text[0];
+    if (length == 1 && escapes != Escapes::none && c == '\\') {
+      out += "\\\\";
+    } else if (length == 1 && escapes != Escapes::none && c == '\n') {
+      out += "\\n";
+    } else if (length == 1 && escapes == Escapes::labelValue && c == '"') {
+      out += "\\\"";
     } else {
       out.append(text.substr(0, length));
     }
@@ -51,26 +51,11 @@ std::string escape(std::string_view text, bool quote) {
 
 }  // namespace
 
-std::string validUtf8(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  while (!text.empty()) {
-    std::size_t consumed = 1;
-    const std::size_t length = sequenceLength(text, consumed);
-    if (length == 0) {
-      out += kReplacement;
-      text.remove_prefix(consumed);
-    } else {
-      out.append(text.substr(0, length));
-      text.remove_prefix(length);
-    }
-  }
-  return out;
-}
+std::string validUtf8(std::string_view text) { return rewritten(text, Escapes::none); }
 
-std::string escapeLabelValue(std::string_view value) { return escape(value, true); }
+std::string escapeLabelValue(std::string_view value) { return rewritten(value, Escapes::labelValue); }
 
-std::string escapeHelp(std::string_view help) { return escape(help, false); }
+std::string escapeHelp(std::string_view help) { return rewritten(help, Escapes::help); }
 
 std::string sanitizeName(std::string_view name, bool colonAllowed) {
   std::string out;
