@@ -6,14 +6,14 @@
 #include <map>
 #include <set>
 
+#include "platform/dynstore/key_pattern.h"
+
 namespace bcn {
 namespace {
 
 constexpr std::string_view kTransientPattern = "Setup:/Network/Service/[^/]+/Interface";
-
-const PlistDictionary* asDictionary(const std::optional<PlistValue>& value) {
-  return value ? value->dictionary() : nullptr;
-}
+constexpr std::string_view kGlobalIPv4 = "State:/Network/Global/IPv4";
+constexpr std::string_view kGlobalIPv6 = "State:/Network/Global/IPv6";
 
 std::optional<std::string> textIn(const PlistDictionary& dictionary, std::string_view key) {
   const PlistValue* value = dictionary.find(key);
@@ -73,18 +73,32 @@ std::optional<std::string> serviceIDOfKey(std::string_view key) {
   return std::nullopt;
 }
 
-std::vector<NetworkService> transientServices(dynstore::DynamicStore& store) {
-  const std::optional<PlistDictionary> entries = store.copyMultiple({}, {std::string(kTransientPattern)});
-  if (!entries) return {};
+// Everything the reader needs from the store, taken in one call: the live
+// store computes its entries from a whole kernel reading per call, so one
+// call per service would make a reading quadratic in the number of links,
+// and the parts could disagree with each other.
+std::optional<PlistDictionary> storeSnapshot(dynstore::DynamicStore& store) {
+  return store.copyMultiple({std::string(kGlobalIPv4), std::string(kGlobalIPv6)},
+                            {std::string(kTransientPattern), "State:/Network/Service/[^/]+",
+                             "State:/Network/Service/[^/]+/IPv[46]"});
+}
+
+const PlistDictionary* entryIn(const PlistDictionary& snapshot, const std::string& key) {
+  const PlistValue* value = snapshot.find(key);
+  return value != nullptr ? value->dictionary() : nullptr;
+}
+
+std::vector<NetworkService> transientServices(const PlistDictionary& snapshot) {
+  const dynstore::KeyPattern transient{std::string(kTransientPattern)};
   std::vector<NetworkService> services;
-  for (const auto& [key, value] : *entries) {
+  for (const auto& [key, value] : snapshot) {
+    if (!transient.matches(key)) continue;
     const PlistDictionary* entity = value.dictionary();
     if (entity == nullptr || entity->empty()) continue;
     const std::optional<std::string> device = textIn(*entity, "DeviceName");
     const std::optional<std::string> id = serviceIDOfKey(key);
     if (!device || !id) continue;
-    const std::optional<PlistValue> state = store.copyValue("State:/Network/Service/" + *id);
-    const PlistDictionary* stateFields = asDictionary(state);
+    const PlistDictionary* stateFields = entryIn(snapshot, "State:/Network/Service/" + *id);
     NetworkService service;
     service.id = *id;
     service.name = textIn(*entity, "UserDefinedName").value_or(*device);
@@ -97,13 +111,11 @@ std::vector<NetworkService> transientServices(dynstore::DynamicStore& store) {
   return services;
 }
 
-void attachTunnels(std::vector<NetworkService>& services, dynstore::DynamicStore& store) {
+void attachTunnels(std::vector<NetworkService>& services, const PlistDictionary& snapshot) {
   for (NetworkService& service : services) {
     if (service.bsdName) continue;
     for (const char* entity : {"IPv4", "IPv6"}) {
-      const std::optional<PlistValue> state =
-          store.copyValue("State:/Network/Service/" + service.id + "/" + entity);
-      const PlistDictionary* fields = asDictionary(state);
+      const PlistDictionary* fields = entryIn(snapshot, "State:/Network/Service/" + service.id + "/" + entity);
       if (fields == nullptr) continue;
       if (std::optional<std::string> name = textIn(*fields, "InterfaceName")) {
         service.bsdName = std::move(name);
@@ -113,9 +125,8 @@ void attachTunnels(std::vector<NetworkService>& services, dynstore::DynamicStore
   }
 }
 
-std::optional<std::string> primaryInterface(dynstore::DynamicStore& store, std::string_view key) {
-  const std::optional<PlistValue> global = store.copyValue(key);
-  const PlistDictionary* fields = asDictionary(global);
+std::optional<std::string> primaryInterface(const PlistDictionary& snapshot, std::string_view key) {
+  const PlistDictionary* fields = entryIn(snapshot, std::string(key));
   return fields != nullptr ? textIn(*fields, "PrimaryInterface") : std::nullopt;
 }
 
@@ -139,14 +150,16 @@ NetworkMetadata SystemConfigurationReader::read(SystemConfigurationSource& sourc
 
   const auto store = source.openDynamicStore(kClientName);
   if (!store) return metadata;
+  const std::optional<PlistDictionary> snapshot = storeSnapshot(*store);
+  if (!snapshot) return metadata;
   std::set<std::string> configured;
   for (const NetworkService& service : metadata.services) configured.insert(service.id);
-  for (NetworkService& transient : transientServices(*store)) {
+  for (NetworkService& transient : transientServices(*snapshot)) {
     if (!configured.contains(transient.id)) metadata.services.push_back(std::move(transient));
   }
-  attachTunnels(metadata.services, *store);
-  metadata.primaryIPv4Interface = primaryInterface(*store, "State:/Network/Global/IPv4");
-  metadata.primaryIPv6Interface = primaryInterface(*store, "State:/Network/Global/IPv6");
+  attachTunnels(metadata.services, *snapshot);
+  metadata.primaryIPv4Interface = primaryInterface(*snapshot, kGlobalIPv4);
+  metadata.primaryIPv6Interface = primaryInterface(*snapshot, kGlobalIPv6);
   return metadata;
 }
 

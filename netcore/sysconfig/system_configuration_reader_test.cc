@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/testing/test_support.h"
 
 namespace bcn {
@@ -39,8 +41,29 @@ PlistDictionary on(const std::string& device, const std::string& name = "") {
   return fields;
 }
 
+// Counts the reads, because each read of the live store is a whole kernel
+// reading.
+class CountingStore final : public dynstore::DynamicStore {
+ public:
+  CountingStore(dynstore::StoreEntries entries, int& reads) : memory_(std::move(entries)), reads_(reads) {}
+  std::optional<PlistValue> copyValue(std::string_view key) override {
+    ++reads_;
+    return memory_.copyValue(key);
+  }
+  std::optional<PlistDictionary> copyMultiple(const std::vector<std::string>& keys,
+                                              const std::vector<std::string>& patterns) override {
+    ++reads_;
+    return memory_.copyMultiple(keys, patterns);
+  }
+
+ private:
+  dynstore::MemoryDynamicStore memory_;
+  int& reads_;
+};
+
 class FakeSource final : public SystemConfigurationSource {
  public:
+  int storeReads = 0;
   std::vector<NetworkInterfaceInfo> interfaces;
   std::optional<PlistDictionary> preferences;  // none: the preferences cannot be opened
   std::optional<dynstore::StoreEntries> store;  // none: the store cannot be opened
@@ -54,7 +77,7 @@ class FakeSource final : public SystemConfigurationSource {
   }
   std::unique_ptr<dynstore::DynamicStore> openDynamicStore(std::string_view) override {
     if (!store) return nullptr;
-    return std::make_unique<dynstore::MemoryDynamicStore>(*store);
+    return std::make_unique<CountingStore>(*store, storeReads);
   }
 
  private:
@@ -180,6 +203,38 @@ TEST(SystemConfigurationReaderTest, UnreadablePreferencesLeaveOnlyTransientServi
 
   source.preferences = PlistDictionary{{"CurrentSet", "/Sets/missing"}};
   EXPECT_EQ(ids(SystemConfigurationReader::read(source)), (std::vector<std::string>{"A", "T0", "T1", "T2"}));
+}
+
+// Hundreds of tunnels and configured services without a device: the whole
+// reading still comes from one read of the store, so it costs one kernel
+// reading however many links the machine has, and its parts agree.
+TEST(SystemConfigurationReaderTest, ManyServicesTakeOneReadOfTheStore) {
+  Preferences prefs;
+  dynstore::StoreEntries entries;
+  for (int i = 0; i < 300; ++i) {
+    const std::string id = "C" + std::to_string(i);
+    prefs.add(id, PlistDictionary{});
+    entries["State:/Network/Service/" + id + "/IPv6"] = PlistDictionary{{"InterfaceName", "wg" + std::to_string(i)}};
+    const std::string tunnel = "T" + std::to_string(i);
+    entries["Setup:/Network/Service/" + tunnel + "/Interface"] = PlistDictionary{{"DeviceName", "tun" + std::to_string(i)}};
+    if (i % 2 == 1) entries["State:/Network/Service/" + tunnel] = PlistDictionary{{"__INACTIVE__", true}};
+  }
+  entries["State:/Network/Global/IPv6"] = PlistDictionary{{"PrimaryInterface", "wg7"}};
+  FakeSource source;
+  source.preferences = prefs.document();
+  source.store = std::move(entries);
+
+  const NetworkMetadata metadata = SystemConfigurationReader::read(source);
+  EXPECT_EQ(source.storeReads, 1);
+  ASSERT_EQ(metadata.services.size(), 600u);
+  EXPECT_EQ(metadata.services[299].bsdName, "wg299");
+  const auto t1 = std::ranges::find(metadata.services, "T1", &NetworkService::id);
+  const auto t2 = std::ranges::find(metadata.services, "T2", &NetworkService::id);
+  ASSERT_NE(t1, metadata.services.end());
+  ASSERT_NE(t2, metadata.services.end());
+  EXPECT_FALSE(t1->enabled);
+  EXPECT_TRUE(t2->enabled);
+  EXPECT_EQ(metadata.primaryIPv6Interface, "wg7");
 }
 
 }  // namespace
