@@ -27,7 +27,6 @@ repo=$PWD
 [ "$(id -u)" = 0 ] || { echo "system-test.sh: run as root" >&2; exit 1; }
 home=${BCN_SYSTEM_TEST_HOME:-/var/tmp/beaconbar-system-test}
 root=$home/root
-base=$home/base
 archives=$home/apt-archives
 pidfile=$home/nspawn.pid
 machine=bcn-systest
@@ -110,29 +109,7 @@ debs=("$repo"/build-package/packages/*.deb)
 step "image"
 mkdir -p "$home" "$archives/partial"
 [ -f "$pidfile" ] && power_off
-if [ ! -f "$home/base.tar" ]; then
-  # Debian 12 minbase, as a new machine has it, with systemd as init, the
-  # system bus and polkit (the daemon's authorization), sudo for the
-  # administrator, iproute2 for the links and socat to hold a tun queue.
-  if [ ! -f "$base/.bootstrapped" ]; then
-    rm -rf "$base"
-    mirror=$(awk '/^URIs:/{print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
-    debootstrap --variant=minbase \
-      --include=systemd,systemd-sysv,dbus,polkitd,pkexec,iproute2,procps,sudo,libpam-systemd \
-      bookworm "$base" "${mirror:-http://deb.debian.org/debian}" >"$home/debootstrap.log" 2>&1 ||
-      { tail -n 20 "$home/debootstrap.log" >&2; exit 1; }
-    touch "$base/.bootstrapped"
-  fi
-  echo $machine >"$base/etc/hostname"
-  printf '127.0.0.1\tlocalhost\n127.0.1.1\t%s\n::1\t\tlocalhost ip6-localhost ip6-loopback\n' $machine >"$base/etc/hosts"
-  cp /etc/apt/sources.list.d/debian.sources "$base/etc/apt/sources.list.d/" 2>/dev/null && rm -f "$base/etc/apt/sources.list"
-  cp /etc/resolv.conf "$base/etc/resolv.conf"
-  chroot "$base" apt-get update -q >/dev/null
-  chroot "$base" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends socat >/dev/null
-  chroot "$base" apt-get clean
-  rm -f "$base/.bootstrapped"
-  tar -C "$base" -cf "$home/base.tar.tmp" . && mv "$home/base.tar.tmp" "$home/base.tar" && rm -rf "$base"
-fi
+bash scripts/system-image.sh
 rm -rf --one-file-system "$root" && mkdir -p "$root" && tar -C "$root" -xf "$home/base.tar"
 : >"$home/console.log"
 
