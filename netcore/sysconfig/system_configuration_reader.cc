@@ -6,7 +6,9 @@
 #include <map>
 #include <set>
 
+#include "platform/dynstore/kernel_state.h"
 #include "platform/dynstore/key_pattern.h"
+#include "platform/dynstore/store_entries.h"
 
 namespace bcn {
 namespace {
@@ -130,10 +132,40 @@ std::optional<std::string> primaryInterface(const PlistDictionary& snapshot, std
   return fields != nullptr ? textIn(*fields, "PrimaryInterface") : std::nullopt;
 }
 
+// The machine's configuration as one reading sees it. The live source reads
+// the kernel for each of its parts (and for the preferences' default when
+// there is no file), which is four dumps of every link per reading; this one
+// reads the kernel once and serves every part from that, so the parts also
+// agree with each other.
+class SnapshotSource final : public SystemConfigurationSource {
+ public:
+  explicit SnapshotSource(netprefs::PreferencesLocation location)
+      : location_(std::move(location)), kernel_(dynstore::readKernelState()) {}
+
+  std::vector<netprefs::NetworkInterfaceInfo> copyAllInterfaces() override {
+    if (!kernel_) return netprefs::copyAllNetworkInterfaces();
+    return netprefs::networkInterfaces(kernel_->links);
+  }
+  std::unique_ptr<netprefs::NetworkPreferences> openPreferences(std::string_view clientName) override {
+    if (!kernel_) return netprefs::NetworkPreferences::create(clientName, location_);
+    return netprefs::NetworkPreferences::create(clientName, location_, kernel_->links);
+  }
+  std::unique_ptr<dynstore::DynamicStore> openDynamicStore(std::string_view clientName) override {
+    if (!kernel_) return nullptr;
+    const auto preferences = openPreferences(clientName);
+    return std::make_unique<dynstore::MemoryDynamicStore>(
+        dynstore::computeStoreEntries(*kernel_, preferences ? preferences->document() : PlistDictionary{}));
+  }
+
+ private:
+  netprefs::PreferencesLocation location_;
+  std::optional<dynstore::KernelState> kernel_;
+};
+
 }  // namespace
 
 NetworkMetadata SystemConfigurationReader::read() {
-  LiveSystemConfigurationSource source;
+  SnapshotSource source(netprefs::PreferencesLocation::systemDefault());
   return read(source);
 }
 

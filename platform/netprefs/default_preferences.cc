@@ -2,6 +2,7 @@
 
 #include <linux/if_arp.h>
 
+#include <set>
 
 #include "platform/crypto.h"
 #include "platform/netprefs/preferences_document.h"
@@ -54,13 +55,16 @@ std::string stableServiceID(std::string_view deviceName) {
 
 PlistDictionary defaultPreferences(const std::vector<KernelLink>& links) {
   const std::string setID = uuidFromDigest("beaconbar network set Automatic");
-  PlistDictionary services;
-  PlistDictionary members;
+  // Built as entry lists, not by set(): a dictionary's set() is linear, and
+  // a machine can have hundreds of links.
+  std::vector<PlistDictionary::Entry> services;
+  std::vector<PlistDictionary::Entry> members;
+  std::set<std::string> seen;
   PlistArray order;
   for (const KernelLink& link : links) {
     if (!isConfigurableLink(link)) continue;
-    const std::string id = stableServiceID(link.name);
-    if (services.find(id) != nullptr) continue;
+    std::string id = stableServiceID(link.name);
+    if (!seen.insert(id).second) continue;
     const LinkDescription description = describeLink(link);
     const std::string name = defaultServiceName(link);
     PlistDictionary service{
@@ -71,21 +75,21 @@ PlistDictionary defaultPreferences(const std::vector<KernelLink>& links) {
                          {std::string(Keys::hardware), description.entityHardware},
                          {std::string(Keys::userDefinedName), name}}}};
     if (!link.up) service.set(std::string(Keys::inactive), 1);
-    services.set(id, std::move(service));
-    members.set(id, PlistDictionary{{std::string(Keys::link), "/NetworkServices/" + id}});
+    members.emplace_back(id, PlistDictionary{{std::string(Keys::link), "/NetworkServices/" + id}});
     order.push_back(id);
+    services.emplace_back(std::move(id), std::move(service));
   }
   PlistDictionary set{
       {std::string(Keys::userDefinedName), "Automatic"},
       {std::string(Keys::network),
        PlistDictionary{
-           {std::string(Keys::service), std::move(members)},
+           {std::string(Keys::service), PlistDictionary::fromEntries(std::move(members))},
            {std::string(Keys::global),
             PlistDictionary{{std::string(Keys::ipv4),
                              PlistDictionary{{std::string(Keys::serviceOrder), std::move(order)}}}}}}}};
   return PlistDictionary{{std::string(Keys::currentSet), "/Sets/" + setID},
                          {std::string(Keys::sets), PlistDictionary{{setID, std::move(set)}}},
-                         {std::string(Keys::networkServices), std::move(services)}};
+                         {std::string(Keys::networkServices), PlistDictionary::fromEntries(std::move(services))}};
 }
 
 }  // namespace bcn::netprefs

@@ -25,9 +25,11 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "netcore/export.h"
 #include "platform/error.h"
+#include "platform/netprefs/kernel_links.h"
 #include "platform/netprefs/preferences_document.h"
 #include "platform/plist.h"
 
@@ -56,6 +58,10 @@ class NETCORE_EXPORT NetworkPreferences {
   static std::unique_ptr<NetworkPreferences> create(std::string_view clientName);
   static std::unique_ptr<NetworkPreferences> create(std::string_view clientName,
                                                     PreferencesLocation location);
+  // The same, with the default for a missing file derived from `links`, a
+  // reading of the kernel the caller already holds, instead of a new one.
+  static std::unique_ptr<NetworkPreferences> create(std::string_view clientName, PreferencesLocation location,
+                                                    const std::vector<KernelLink>& links);
 
   ~NetworkPreferences();
   NetworkPreferences(const NetworkPreferences&) = delete;

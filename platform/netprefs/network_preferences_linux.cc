@@ -21,13 +21,16 @@ constexpr std::uint32_t kFileMode = 0644;
 
 // The saved preferences, or the kernel-derived default while there is no
 // file. Unreadable or malformed files are errors, never the default: a
-// commit would otherwise replace what the administrator wrote.
-std::expected<PlistDictionary, PlatformError> loadDocument(const PreferencesLocation& location) {
+// commit would otherwise replace what the administrator wrote. The default
+// comes from `links` when given, else from a new reading of the kernel.
+std::expected<PlistDictionary, PlatformError> loadDocument(const PreferencesLocation& location,
+                                                           const std::vector<KernelLink>* links = nullptr) {
   auto bytes = files::readFile(location.file, NetworkPreferences::kMaxFileBytes);
   if (!bytes) {
     if (bytes.error().domain != PlatformError::kPosixDomain || bytes.error().code != ENOENT) {
       return std::unexpected(bytes.error());
     }
+    if (links != nullptr) return defaultPreferences(*links);
     return defaultPreferences(readKernelLinks().value_or(std::vector<KernelLink>{}));
   }
   auto decoded = decodePlist(*bytes);
@@ -91,6 +94,15 @@ std::unique_ptr<NetworkPreferences> NetworkPreferences::create(std::string_view 
 std::unique_ptr<NetworkPreferences> NetworkPreferences::create(std::string_view clientName,
                                                                PreferencesLocation location) {
   auto document = loadDocument(location);
+  if (!document) return nullptr;
+  return std::unique_ptr<NetworkPreferences>(
+      new NetworkPreferences(std::string(clientName), std::move(location), std::move(*document)));
+}
+
+std::unique_ptr<NetworkPreferences> NetworkPreferences::create(std::string_view clientName,
+                                                               PreferencesLocation location,
+                                                               const std::vector<KernelLink>& links) {
+  auto document = loadDocument(location, &links);
   if (!document) return nullptr;
   return std::unique_ptr<NetworkPreferences>(
       new NetworkPreferences(std::string(clientName), std::move(location), std::move(*document)));
