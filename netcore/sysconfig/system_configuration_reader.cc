@@ -42,6 +42,7 @@ std::vector<NetworkService> readServices(SystemConfigurationSource& source) {
       position.emplace((*set->serviceOrder)[i], static_cast<std::int64_t>(i));
     }
   }
+  const std::set<std::string> hidden = netprefs::hiddenServiceIDs(preferences->document());
   std::vector<NetworkService> services;
   for (const netprefs::PreferencesService& entry : set->services) {
     if (entry.serviceID.empty()) continue;
@@ -50,7 +51,7 @@ std::vector<NetworkService> readServices(SystemConfigurationSource& source) {
     service.name = entry.name.value_or(entry.serviceID);
     service.enabled = entry.enabled;
     if (entry.interface) service.bsdName = netprefs::underlyingBSDName(*entry.interface);
-    service.hidden = netprefs::isHiddenService(*preferences, entry.serviceID);
+    service.hidden = hidden.contains(entry.serviceID);
     services.push_back(std::move(service));
   }
   auto rank = [&](const NetworkService& service) {

@@ -1,5 +1,7 @@
 #include "platform/netprefs/preferences_document.h"
 
+#include <map>
+#include <set>
 #include <utility>
 
 namespace bcn::netprefs {
@@ -97,20 +99,35 @@ std::optional<std::string> underlyingBSDName(const PreferencesInterface& interfa
   return std::nullopt;
 }
 
+namespace {
+
+PreferencesService serviceFromFields(std::string_view serviceID, const PlistDictionary& fields) {
+  PreferencesService service;
+  service.serviceID = std::string(serviceID);
+  service.name = textAt(fields, Keys::userDefinedName);
+  service.enabled = fields.find(Keys::inactive) == nullptr;
+  if (const PlistDictionary* entity = dictionaryAt(fields, Keys::interface)) {
+    service.interface = interfaceFromEntity(*entity);
+  }
+  return service;
+}
+
+bool hiddenFields(const PlistDictionary& fields) {
+  const PlistDictionary* entity = dictionaryAt(fields, Keys::interface);
+  if (entity == nullptr) return false;
+  const PlistValue* hidden = entity->find(Keys::hiddenConfiguration);
+  return hidden != nullptr && hidden->boolean().value_or(false);
+}
+
+}  // namespace
+
 std::optional<PreferencesService> serviceWithID(const PlistDictionary& document,
                                                 std::string_view serviceID) {
   if (serviceID.empty()) return std::nullopt;
   const PlistDictionary* services = dictionaryAt(document, Keys::networkServices);
   const PlistDictionary* fields = services != nullptr ? dictionaryAt(*services, serviceID) : nullptr;
   if (fields == nullptr) return std::nullopt;
-  PreferencesService service;
-  service.serviceID = std::string(serviceID);
-  service.name = textAt(*fields, Keys::userDefinedName);
-  service.enabled = fields->find(Keys::inactive) == nullptr;
-  if (const PlistDictionary* entity = dictionaryAt(*fields, Keys::interface)) {
-    service.interface = interfaceFromEntity(*entity);
-  }
-  return service;
+  return serviceFromFields(serviceID, *fields);
 }
 
 std::optional<PreferencesSet> currentSet(const PlistDictionary& document) {
@@ -128,12 +145,19 @@ std::optional<PreferencesSet> currentSet(const PlistDictionary& document) {
   result.serviceOrder = serviceOrderOf(set);
   const std::optional<PlistValue> members = valueAtPath(set, "Network/Service");
   if (!members || members->dictionary() == nullptr) return result;
+  // Indexed once: a dictionary's find() is linear, and a set can link
+  // hundreds of services.
+  std::map<std::string_view, const PlistDictionary*> services;
+  if (const PlistDictionary* all = dictionaryAt(document, Keys::networkServices)) {
+    for (const auto& [id, fields] : *all) {
+      if (fields.dictionary() != nullptr) services.try_emplace(id, fields.dictionary());
+    }
+  }
   for (const auto& [key, entry] : *members->dictionary()) {
     const std::optional<std::string> id = linkedServiceID(key, entry);
-    if (!id) continue;
-    if (std::optional<PreferencesService> service = serviceWithID(document, *id)) {
-      result.services.push_back(std::move(*service));
-    }
+    if (!id || id->empty()) continue;
+    const auto found = services.find(*id);
+    if (found != services.end()) result.services.push_back(serviceFromFields(*id, *found->second));
   }
   return result;
 }
@@ -156,12 +180,19 @@ bool setServiceEnabled(PlistDictionary& document, std::string_view serviceID, bo
 }
 
 bool isHiddenService(const PlistDictionary& document, std::string_view serviceID) {
-  const std::string path = "/" + std::string(Keys::networkServices) + "/" + std::string(serviceID) +
-                           "/" + std::string(Keys::interface);
-  const std::optional<PlistValue> entity = valueAtPath(document, path);
-  if (!entity || entity->dictionary() == nullptr) return false;
-  const PlistValue* hidden = entity->dictionary()->find(Keys::hiddenConfiguration);
-  return hidden != nullptr && hidden->boolean().value_or(false);
+  const PlistDictionary* services = dictionaryAt(document, Keys::networkServices);
+  const PlistDictionary* fields = services != nullptr ? dictionaryAt(*services, serviceID) : nullptr;
+  return fields != nullptr && hiddenFields(*fields);
+}
+
+std::set<std::string> hiddenServiceIDs(const PlistDictionary& document) {
+  std::set<std::string> hidden;
+  if (const PlistDictionary* services = dictionaryAt(document, Keys::networkServices)) {
+    for (const auto& [id, fields] : *services) {
+      if (fields.dictionary() != nullptr && hiddenFields(*fields.dictionary())) hidden.insert(id);
+    }
+  }
+  return hidden;
 }
 
 }  // namespace bcn::netprefs

@@ -16,6 +16,7 @@
 
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -92,5 +93,7 @@ bool setServiceEnabled(PlistDictionary& document, std::string_view serviceID, bo
 // Whether the service's interface entity carries the boolean
 // "HiddenConfiguration" set to true. Every other shape answers false.
 bool isHiddenService(const PlistDictionary& document, std::string_view serviceID);
+// The ids of every hidden service, in one pass over the document.
+std::set<std::string> hiddenServiceIDs(const PlistDictionary& document);
 
 }  // namespace bcn::netprefs
