@@ -19,7 +19,9 @@
 # as dh_installsystemd would.
 #
 # Built optimised, without tests or benchmarks, in its own build directory.
-# Set BCN_PACKAGE_REUSE=1 to skip the build when the packages exist.
+# Set BCN_PACKAGE_REUSE=1 to skip the build when the packages exist, and
+# BCN_PACKAGE_CONFIGURE_ONLY=1 to only configure the build directory (the
+# test script builds a benchmark there with the same flags).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -31,13 +33,20 @@ if [ "${BCN_PACKAGE_REUSE:-0}" = 1 ] && compgen -G "$out/beaconbar-admin_*.deb" 
   exit 0
 fi
 
-# The build's own packages, then dpkg-dev and lintian.
-[ "$(id -u)" = 0 ] && bash scripts/install-deps.sh package
-
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBCN_BUILD_TESTS=OFF -DBCN_BUILD_BENCHMARKS=OFF \
-  -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_DOCDIR=share/doc/beaconbar-admin "${launcher[@]}" >/dev/null
+configure() {
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBCN_BUILD_TESTS=OFF -DBCN_BUILD_BENCHMARKS="$1" \
+    -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_DOCDIR=share/doc/beaconbar-admin "${launcher[@]}" >/dev/null
+}
+if [ "${BCN_PACKAGE_CONFIGURE_ONLY:-0}" = 1 ]; then
+  configure ON
+  exit 0
+fi
+
+# The build's own packages, then dpkg-dev and lintian.
+[ "$(id -u)" = 0 ] && bash scripts/install-deps.sh package
+configure OFF
 cmake --build "$build" -j"$(nproc)"
 rm -rf "$out" && mkdir -p "$out"
 (cd "$build" && cpack -G DEB -B "$PWD/packages" >/dev/null)

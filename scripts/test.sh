@@ -29,7 +29,10 @@ wants fuzz && purposes+=(fuzz)
 bash scripts/install-deps.sh "${purposes[@]}"
 
 if wants suite || wants soak; then
-  cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBCN_SANITIZE=ON
+  # Line tables only (-g1): the sanitizers' reports still name every frame
+  # with its file and line, and the build and its links are cheaper.
+  cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBCN_SANITIZE=ON \
+    -DCMAKE_C_FLAGS_DEBUG=-g1 -DCMAKE_CXX_FLAGS_DEBUG=-g1
   cmake --build build-sanitize
 fi
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
@@ -56,9 +59,12 @@ if wants fuzz; then
 fi
 
 # The IPC round-trip benchmark at reduced size, optimised, beside its D-Bus
-# anchor (bash scripts/bench.sh ipc_bench runs it at full size).
+# anchor (bash scripts/bench.sh ipc_bench runs it at full size). Built in
+# the packages' build directory with the packages' flags, so what it
+# compiles is not compiled again when scripts/package.sh runs next.
 if wants bench; then
-  cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DBCN_BUILD_TESTS=OFF >/dev/null
-  cmake --build build-bench --target ipc_bench
-  ./build-bench/bench/ipc_bench --quick
+  BCN_PACKAGE_CONFIGURE_ONLY=1 bash scripts/package.sh
+  cmake -S . -B build-package -DBCN_BUILD_BENCHMARKS=ON >/dev/null
+  cmake --build build-package --target ipc_bench
+  ./build-package/bench/ipc_bench --quick
 fi
