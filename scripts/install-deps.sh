@@ -30,6 +30,9 @@ build=(
   "${main[@]}" build-essential git
   # admin console and beaconbar-adminctl
   qt6-base-dev
+  # the tray's history charts and beaconbar-chart's PNG and SVG pictures
+  # (Qt Charts' CMake package asks for Qt OpenGL's, which is not pulled in)
+  qt6-charts-dev qt6-svg-dev libqt6opengl6-dev
   # benchmarks
   libbenchmark-dev
   # the daemon's units and its administrator authorization (polkitd also
