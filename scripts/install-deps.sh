@@ -55,6 +55,8 @@ test=(
 )
 # the exporter's tests: promtool, a Prometheus server, node_exporter's textfile collector
 test+=(prometheus prometheus-node-exporter)
+# the tray's idle benchmark runs vnstat's daemon beside it as its anchor
+test+=(vnstat)
 # libFuzzer and the sanitizer runtimes (clang 14 cannot compile
 # std::expected against GCC 12's library; 19 can).
 fuzz=("${main[@]}" clang-19 libclang-rt-19-dev)
