@@ -9,7 +9,8 @@
 #                    link, the CMake package and netcore.pc
 #   beaconbar-exporter (component exporter) the Prometheus exporter and
 #                    its unit
-#   beaconbar-tray   (component tray)   the tray app, its menu entry and icon
+#   beaconbar-tray   (component tray)   the tray app, its menu entry and icon,
+#                    and beaconbar-chart (the history charts, Qt Charts)
 # Dependencies come from the binaries (dpkg-shlibdeps); the maintainer
 # scripts under deploy/debian/ record the programs in the code-identity
 # registry and hand the sockets to deb-systemd-helper.
@@ -95,11 +96,16 @@ installed.")
 set(CPACK_DEBIAN_TRAY_PACKAGE_NAME beaconbar-tray)
 set(CPACK_DEBIAN_TRAY_PACKAGE_DEPENDS "libnetcore0 (>= ${CPACK_PACKAGE_VERSION})")
 set(CPACK_DEBIAN_TRAY_PACKAGE_RECOMMENDS "beaconbar")
+# `beaconbar history --chart` runs the renderer that comes with the tray
+# (Qt Charts and Qt SVG reach beaconbar-tray through dpkg-shlibdeps).
+set(CPACK_DEBIAN_CLI_PACKAGE_SUGGESTS "beaconbar-tray")
 set(CPACK_COMPONENT_TRAY_DESCRIPTION "Beaconbar network status in the desktop's tray
 A tray icon drawn with the current traffic rates of a pinned or the
 primary interface, and a menu of the interfaces (pinned ones first) with
 their state, addresses and rates, and the primary interfaces. Desktops
-show it through StatusNotifierItem.")
+show it through StatusNotifierItem. Its history window charts the last
+hour, day and 30 days of traffic; beaconbar-chart draws the same charts
+into PNG or SVG files for `beaconbar history --chart`.")
 
 # Every package carries its copyright and changelog, as Debian asks.
 foreach(package beaconbar beaconbar-admin libnetcore0 libnetcore-dev beaconbar-exporter beaconbar-tray)

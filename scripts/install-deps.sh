@@ -30,6 +30,9 @@ build=(
   "${main[@]}" build-essential git
   # admin console and beaconbar-adminctl
   qt6-base-dev
+  # the tray's history charts and beaconbar-chart's PNG and SVG pictures
+  # (Qt Charts' CMake package asks for Qt OpenGL's, which is not pulled in)
+  qt6-charts-dev qt6-svg-dev libqt6opengl6-dev
   # benchmarks
   libbenchmark-dev
   # the daemon's units and its administrator authorization (polkitd also
@@ -52,6 +55,8 @@ test=(
 )
 # the exporter's tests: promtool, a Prometheus server, node_exporter's textfile collector
 test+=(prometheus prometheus-node-exporter)
+# the tray's idle benchmark runs vnstat's daemon beside it as its anchor
+test+=(vnstat)
 # libFuzzer and the sanitizer runtimes (clang 14 cannot compile
 # std::expected against GCC 12's library; 19 can).
 fuzz=("${main[@]}" clang-19 libclang-rt-19-dev)

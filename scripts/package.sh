@@ -6,7 +6,8 @@
 #                    uninstaller
 #   libnetcore0      the shared library both link
 #   libnetcore-dev   its headers, CMake package and pkg-config file
-#   beaconbar-tray   the tray app with its menu entry and icon
+#   beaconbar-tray   the tray app with its menu entry and icon, and
+#                    beaconbar-chart (the history charts)
 # then checks them with lintian (errors fail the build).
 #
 # CPack's DEB generator rather than debhelper: the CMake install rules

@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QSystemTrayIcon>
 #include <cstdio>
+#include <cstring>
 
+#include "tray-app/history_window.h"
 #include "tray-app/quit_on_signal.h"
 #include "tray-app/tray_model.h"
 #include "tray-app/tray_sources.h"
@@ -14,6 +16,13 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("beaconbar-tray"));
   QApplication::setApplicationDisplayName(QStringLiteral("Beaconbar"));
   QApplication::setDesktopFileName(QStringLiteral("com.quillbank.Beaconbar.Tray"));
+  // `beaconbar-tray --history`: the history window alone, e.g. from the
+  // menu entry's "History" action.
+  if (argc == 2 && std::strcmp(argv[1], "--history") == 0) {
+    bcn::tray::HistoryWindow history(bcn::tray::defaultHistoryPath());
+    history.present();
+    return QApplication::exec();
+  }
   // The menu and the icon are all there is: closing a dialog must not end it.
   QApplication::setQuitOnLastWindowClosed(false);
   // Started at login, the tray may come up before the desktop's tray host:

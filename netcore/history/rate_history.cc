@@ -40,7 +40,7 @@ void RateHistory::apply(const Retention& retention) {
   const RateHistory own(retention);
   std::array<bool, 3> rebuild{};
   for (std::size_t i = 0; i < 3; ++i) {
-    const Tier& tier = tiers[i];
+    const HistoryTier& tier = tiers[i];
     rebuild[i] = !isFiniteNonNegative(tier.granularity) || !isFiniteNonNegative(tier.retention) ||
                  (i > 0 && tier.granularity == 0);
   }
@@ -83,13 +83,17 @@ std::vector<RateSample> RateHistory::recentSamples(std::int64_t count) const {
   return samples;
 }
 
-RateAggregate RateHistory::aggregate(double period, Date now) const {
+namespace {
+
+// The stretch-by-stretch walk behind aggregate() and forEachBucketIn():
+// calls visit(bucket, tier) for every bucket the period takes.
+template <class Visit>
+void visitPeriod(const std::vector<HistoryTier>& tiers, double period, Date now, Visit&& visit) {
   const double cutoff = now.secondsSince2001 - period;
-  RateAggregate result;
   // The older edge of what finer tiers have already contributed.
   double covered = std::numeric_limits<double>::infinity();
   for (std::size_t i = 0; i < tiers.size(); ++i) {
-    const Tier& tier = tiers[i];
+    const HistoryTier& tier = tiers[i];
     if (tier.buckets.empty()) continue;
     const double g = tier.granularity;
 
@@ -116,13 +120,25 @@ RateAggregate RateHistory::aggregate(double period, Date now) const {
       const bool reachesIntoCovered = (g == 0) ? s >= covered : tier.endOf(*it) > covered;
       if (reachesIntoCovered) continue;
       if (s < boundary || (g == 0 && s <= cutoff)) break;
-      result.combine(it->summary());
+      visit(*it, tier);
     }
 
-    if (boundary <= cutoff) return result;
+    if (boundary <= cutoff) return;
     covered = boundary;
   }
+}
+
+}  // namespace
+
+RateAggregate RateHistory::aggregate(double period, Date now) const {
+  RateAggregate result;
+  visitPeriod(tiers, period, now, [&](const Bucket& bucket, const Tier&) { result.combine(bucket.summary()); });
   return result;
+}
+
+void RateHistory::forEachBucketIn(double period, Date now,
+                                  const std::function<void(const Bucket&, const Tier&)>& visit) const {
+  visitPeriod(tiers, period, now, visit);
 }
 
 bool RateHistory::isEmpty() const {

@@ -82,6 +82,11 @@ struct NETCORE_EXPORT RateHistory {
   // stretch is taken from two tiers.
   RateAggregate aggregate(double period, Date now) const;
 
+  // Calls `visit` with every bucket aggregate(period, now) combines and
+  // the tier it comes from, finer tiers first and newest first within a
+  // tier, so a caller can spread the same traffic over its own intervals.
+  void forEachBucketIn(double period, Date now, const std::function<void(const Bucket&, const Tier&)>& visit) const;
+
   // No tier has any bucket.
   bool isEmpty() const;
   // Some bucket of some tier has a non-zero byte count.

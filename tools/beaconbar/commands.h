@@ -49,6 +49,10 @@ struct HistoryOptions {
   std::vector<std::string> names;
   std::optional<std::string> historyFile;
   int samples = 5;
+  // With a chart file, draws the charts into it instead of printing.
+  std::optional<std::string> chart;
+  std::string period = "day";
+  std::string size;  // WxH; empty for the default
 };
 int runHistory(const HistoryOptions& options);
 

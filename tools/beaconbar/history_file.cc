@@ -33,6 +33,18 @@ std::expected<HistoryMap, std::string> readHistoryFile(const std::filesystem::pa
   return std::move(*histories);
 }
 
+std::expected<HistoryMap, std::string> selectHistories(HistoryMap histories, const std::vector<std::string>& names,
+                                                       const std::filesystem::path& file) {
+  if (names.empty()) return histories;
+  HistoryMap selected;
+  for (const std::string& name : names) {
+    auto found = histories.find(name);
+    if (found == histories.end()) return std::unexpected("no traffic history for " + name + " in " + file.string());
+    selected.insert(*found);
+  }
+  return selected;
+}
+
 std::expected<std::optional<HistoryFileLock>, std::string> HistoryFileLock::tryAcquire(
     const std::filesystem::path& historyFile) {
   auto probe = HistoryLockProbe::open(historyFile);

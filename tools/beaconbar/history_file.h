@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "netcore/history/history_store.h"
 #include "netcore/history/rate_history.h"
@@ -34,6 +35,12 @@ std::expected<std::filesystem::path, std::string> defaultHistoryPath(const char*
 // Any other failure (unreadable, oversized, damaged) is an error naming
 // the file and the fault.
 std::expected<HistoryMap, std::string> readHistoryFile(const std::filesystem::path& path);
+
+// The histories named in `names` (all of `histories` when none are), or an
+// error naming the first one `histories` lacks and the file (`file`) it was
+// looked for in.
+std::expected<HistoryMap, std::string> selectHistories(HistoryMap histories, const std::vector<std::string>& names,
+                                                       const std::filesystem::path& file);
 
 // An exclusive advisory lock on "<file>.lock" beside the history file
 // (directories created as needed), held until destruction.

@@ -75,6 +75,11 @@ int run(int argc, char** argv) {
       ->capture_default_str();
   historyCommand->add_option("--history-file", history.historyFile,
                              "History file (default $XDG_STATE_HOME/beaconbar/history.plist)");
+  historyCommand->add_option("--chart", history.chart,
+                             "Draw the charts into FILE.png or FILE.svg instead (needs beaconbar-chart)");
+  historyCommand->add_option("--period", history.period, "Period of the chart: hour, day or month")
+      ->capture_default_str();
+  historyCommand->add_option("--size", history.size, "Size of the chart in pixels, WxH (default 800x500)");
 
   CLI::App* servicesCommand =
       app.add_subcommand("services", "Network services in order, with state, interface and the primary ones");

@@ -1,6 +1,6 @@
 // tray-screenshots: renders the tray's menu (two pins, one of them gone,
-// with rates) and its icon at two rates to tray-menu.png and tray-icon.png
-// in the given directory. Runs without a display:
+// with rates) and its icon at two rates to tray-menu.png and tray-icon.png,
+// and the history window to tray-history.png, in the given directory. Runs without a display:
 //   QT_QPA_PLATFORM=offscreen tray-screenshots docs
 #include <QApplication>
 #include <QPainter>
@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "tray-app/testing/canned_machine.h"
+#include "tray-app/testing/history_screenshot.h"
 #include "tray-app/tray_view.h"
 
 namespace {
@@ -58,5 +59,6 @@ int main(int argc, char** argv) {
   painter.drawImage(QRect(0, 0, 44, 44), bcn::tray::drawRateIcon(row, bcn::tray::RateUnit::bytes, 22));
   painter.drawImage(QRect(56, 0, 44, 44), bcn::tray::drawRateIcon(row, bcn::tray::RateUnit::bits, 22));
   painter.end();
-  return save(icons, out / "tray-icon.png") ? 0 : 1;
+  if (!save(icons, out / "tray-icon.png")) return 1;
+  return bcn::tray::testing::saveHistoryScreenshot(out) ? 0 : 1;
 }
