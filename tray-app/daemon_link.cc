@@ -30,8 +30,8 @@ class AppServiceLink : public DaemonLink {
     // asynchronous call leaves this thread free to notice a cancellation.
     auto decision = std::make_shared<std::promise<std::expected<std::string, PlatformError>>>();
     auto decided = decision->get_future();
-    client_.awaitPairing(requestID,
-                         [decision](std::expected<std::string, PlatformError> r) { decision->set_value(std::move(r)); });
+    client_.awaitPairing(
+        requestID, [decision](std::expected<std::string, PlatformError> r) { decision->set_value(std::move(r)); });
     while (decided.wait_for(100ms) != std::future_status::ready) {
       if (stop.stop_requested()) return std::unexpected("cancelled");
     }

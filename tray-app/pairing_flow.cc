@@ -42,7 +42,8 @@ void PairingFlow::run(QPointer<PairingFlow> self, unsigned generation, std::stop
     });
   };
   // The directory first, so that a token is never issued that could not be kept.
-  if (auto ready = cli::prepareTokenDirectory(tokenFile_); !ready) return done("Pairing failed: " + ready.error(), false);
+  if (auto ready = cli::prepareTokenDirectory(tokenFile_); !ready)
+    return done("Pairing failed: " + ready.error(), false);
   auto link = connect_();
   if (!link) return done("Pairing failed: " + link.error(), false);
   auto requestID = (*link)->beginPairing();

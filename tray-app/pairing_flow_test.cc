@@ -9,21 +9,16 @@
 #include "admin-app/testing/qt_wait.h"
 #include "platform/testing/test_support.h"
 #include "tray-app/testing/canned_machine.h"
+#include "tray-app/testing/menu_entries.h"
 #include "tray-app/tray_view.h"
 
 namespace bcn::tray {
 namespace {
 
 using testing::CannedMachine;
+using testing::findEntry;
 using testing::kToken;
 using Stage = PairingFlow::Stage;
-
-QAction* findEntry(const QMenu& menu, const std::string& text) {
-  for (QAction* action : menu.actions()) {
-    if (action->text().toStdString() == text) return action;
-  }
-  return nullptr;
-}
 
 // One service to switch, no token yet.
 struct PairingFixture {
@@ -123,8 +118,8 @@ TEST(PairingFlowTest, WithoutTheDaemonPairingFailsAndSaysWhy) {
   f.model->pairing().start();
   ASSERT_TRUE(bcn::testing::waitUntil([&] { return f.model->pairing().stage() == Stage::idle; }));
   fillMenu(f.menu, *f.model, {});
-  EXPECT_TRUE(findEntry(
-      f.menu, "Pairing failed: the admin daemon is not running (no socket at /run/beaconbar/app.sock)"));
+  EXPECT_TRUE(
+      findEntry(f.menu, "Pairing failed: the admin daemon is not running (no socket at /run/beaconbar/app.sock)"));
   EXPECT_TRUE(findEntry(f.menu, "Pair with the admin helper…"));
 }
 

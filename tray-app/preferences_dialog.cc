@@ -11,9 +11,7 @@
 namespace bcn::tray {
 namespace {
 
-QString pinLabel(const InterfaceFingerprint& f) {
-  return QString::fromStdString(f.name + "  (" + f.key + ")");
-}
+QString pinLabel(const InterfaceFingerprint& f) { return QString::fromStdString(f.name + "  (" + f.key + ")"); }
 
 }  // namespace
 
@@ -106,8 +104,8 @@ PreferencesDialog::PreferencesDialog(TrayPreferences& preferences, std::vector<I
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
   refill(preferences_.pins().empty() ? -1 : 0);
-  const std::string damaged = !preferences_.pinsProblem().empty() ? preferences_.pinsProblem()
-                                                                   : preferences_.settingsProblem();
+  const std::string damaged =
+      !preferences_.pinsProblem().empty() ? preferences_.pinsProblem() : preferences_.settingsProblem();
   showProblem(damaged);
   replace_->setVisible(!damaged.empty());
 }

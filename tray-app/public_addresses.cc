@@ -24,12 +24,12 @@ void PublicAddresses::start() {
   lookingUp_ = true;
   lastStarted_ = now_().secondsSince2001;
   // The previous worker has posted its result; joining it is immediate.
-  worker_ = std::jthread([lookup = lookup_, provider = provider_,
-                          self = QPointer<PublicAddresses>(this)](std::stop_token stop) mutable {
-    auto report = lookup(provider, stop);
-    applyLater(std::move(self),
-               [report = std::move(report)](PublicAddresses& owner) mutable { owner.finish(std::move(report)); });
-  });
+  worker_ = std::jthread(
+      [lookup = lookup_, provider = provider_, self = QPointer<PublicAddresses>(this)](std::stop_token stop) mutable {
+        auto report = lookup(provider, stop);
+        applyLater(std::move(self),
+                   [report = std::move(report)](PublicAddresses& owner) mutable { owner.finish(std::move(report)); });
+      });
   emit changed();
 }
 

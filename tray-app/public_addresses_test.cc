@@ -10,23 +10,14 @@
 #include "admin-app/testing/qt_wait.h"
 #include "tray-app/network_lookups.h"
 #include "tray-app/testing/canned_machine.h"
+#include "tray-app/testing/menu_entries.h"
 #include "tray-app/tray_view.h"
 
 namespace bcn::tray {
 namespace {
 
 using testing::CannedMachine;
-
-// The menu's entry with this text, or null; submenus are searched too.
-QAction* findEntry(const QMenu& menu, const QString& text) {
-  for (QAction* action : menu.actions()) {
-    if (action->text() == text) return action;
-    if (action->menu()) {
-      if (QAction* inner = findEntry(*action->menu(), text); inner && inner->text() == text) return inner;
-    }
-  }
-  return nullptr;
-}
+using testing::findEntry;
 
 bool lookedUp(const TrayModel& model) {
   return model.publicAddresses().report() && !model.publicAddresses().lookingUp();

@@ -35,16 +35,16 @@ void ServiceSwitches::setEnabled(const NetworkService& service, bool enabled) {
   switching_ = service.id;
   problem_.clear();
   const std::string what = "Could not switch " + service.name + (enabled ? " on: " : " off: ");
-  worker_ = std::jthread([connect = connect_, token = *token_, id = service.id, enabled, what,
-                          self = QPointer<ServiceSwitches>(this)] {
-    std::string problem;
-    if (auto link = connect(); !link) {
-      problem = what + link.error();
-    } else if (auto done = (*link)->setServiceEnabled(id, enabled, token); !done) {
-      problem = what + done.error();
-    }
-    applyLater(self, [problem = std::move(problem)](ServiceSwitches& s) mutable { s.finish(std::move(problem)); });
-  });
+  worker_ = std::jthread(
+      [connect = connect_, token = *token_, id = service.id, enabled, what, self = QPointer<ServiceSwitches>(this)] {
+        std::string problem;
+        if (auto link = connect(); !link) {
+          problem = what + link.error();
+        } else if (auto done = (*link)->setServiceEnabled(id, enabled, token); !done) {
+          problem = what + done.error();
+        }
+        applyLater(self, [problem = std::move(problem)](ServiceSwitches& s) mutable { s.finish(std::move(problem)); });
+      });
   emit changed();
 }
 

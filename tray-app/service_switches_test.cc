@@ -9,20 +9,15 @@
 #include "platform/testing/test_support.h"
 #include "tools/beaconbar/token_file.h"
 #include "tray-app/testing/canned_machine.h"
+#include "tray-app/testing/menu_entries.h"
 #include "tray-app/tray_view.h"
 
 namespace bcn::tray {
 namespace {
 
 using testing::CannedMachine;
+using testing::findEntry;
 using testing::kToken;
-
-QAction* findEntry(const QMenu& menu, const std::string& text) {
-  for (QAction* action : menu.actions()) {
-    if (action->text().toStdString() == text) return action;
-  }
-  return nullptr;
-}
 
 // Wi-Fi on, Ethernet off and a hidden service, with a token stored.
 struct ServicesFixture {

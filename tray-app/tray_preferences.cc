@@ -35,7 +35,8 @@ std::expected<void, std::string> writeWhole(const std::filesystem::path& file, s
 // A damaged file the user agreed to replace is kept for a person to read.
 std::expected<void, std::string> setAsideDamaged(const std::filesystem::path& file) {
   auto aside = files::setAside(file, "damaged");
-  if (!aside) return std::unexpected("cannot move the damaged " + file.string() + " aside: " + aside.error().description);
+  if (!aside)
+    return std::unexpected("cannot move the damaged " + file.string() + " aside: " + aside.error().description);
   return {};
 }
 

@@ -105,7 +105,8 @@ TEST(TrayPreferencesTest, ADamagedSettingsFileIsNotOverwrittenSilentlyEither) {
   EXPECT_EQ(bcn::testing::readText(file), R"({"rateUnit": "furlongs"})");
 
   EXPECT_EQ(parseSettings(R"({"provider": 3})").error(), "provider: expected a string");
-  EXPECT_EQ(parseSettings(R"({"provider": "echoZ"})").error(), "provider: unknown provider 'echoZ' (use echoA or echoB)");
+  EXPECT_EQ(parseSettings(R"({"provider": "echoZ"})").error(),
+            "provider: unknown provider 'echoZ' (use echoA or echoB)");
   EXPECT_EQ(parseSettings("[]").error(), "expected a JSON object");
   EXPECT_EQ(parseSettings(R"({"rateUnit": "bits", "later": true})"), (TraySettings{RateUnit::bits, "echoA"}));
 }

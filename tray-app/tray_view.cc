@@ -178,10 +178,9 @@ void fillMenu(QMenu& menu, TrayModel& model, const MenuActions& actions) {
   addTunnelOwners(menu, model);
   addServices(menu, model);
   menu.addSeparator();
-  QObject::connect(menu.addAction(QStringLiteral("History…")), &QAction::triggered, &menu,
-                   [history = actions.history] {
-                     if (history) history();
-                   });
+  QObject::connect(menu.addAction(QStringLiteral("History…")), &QAction::triggered, &menu, [history = actions.history] {
+    if (history) history();
+  });
   QObject::connect(menu.addAction(QStringLiteral("Preferences…")), &QAction::triggered, &menu,
                    [preferences = actions.preferences] {
                      if (preferences) preferences();
@@ -191,8 +190,7 @@ void fillMenu(QMenu& menu, TrayModel& model, const MenuActions& actions) {
   });
 }
 
-TrayView::TrayView(TrayModel& model, std::function<void()> quit, QObject* parent)
-    : QObject(parent), model_(model) {
+TrayView::TrayView(TrayModel& model, std::function<void()> quit, QObject* parent) : QObject(parent), model_(model) {
   actions_.quit = std::move(quit);
   actions_.copy = [](const QString& value) { QGuiApplication::clipboard()->setText(value); };
   actions_.history = [this] { emit historyRequested(); };
