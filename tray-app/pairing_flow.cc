@@ -8,7 +8,7 @@ namespace bcn::tray {
 PairingFlow::PairingFlow(DaemonConnector connect, std::filesystem::path tokenFile, QObject* parent)
     : QObject(parent), connect_(std::move(connect)), tokenFile_(std::move(tokenFile)) {}
 
-PairingFlow::~PairingFlow() = default;  // the jthread asks for a stop and joins
+PairingFlow::~PairingFlow() = default;  // the jthreads ask for a stop and join
 
 void PairingFlow::start() {
   if (stage_ != Stage::idle) return;
@@ -16,8 +16,15 @@ void PairingFlow::start() {
   requestID_.clear();
   outcome_.clear();
   const unsigned generation = ++generation_;
-  worker_ = std::jthread([this, self = QPointer<PairingFlow>(this), generation](std::stop_token stop) {
+  // A cancelled run may still wait for the daemon's answer to a call; it
+  // is kept aside rather than waited for here.
+  if (worker_.first.joinable()) cancelled_.push_back(std::move(worker_));
+  std::erase_if(cancelled_, [](const Worker& w) { return w.second->load(); });
+  auto ended = std::make_shared<std::atomic<bool>>(false);
+  worker_.second = ended;
+  worker_.first = std::jthread([this, self = QPointer<PairingFlow>(this), generation, ended](std::stop_token stop) {
     run(self, generation, std::move(stop));
+    ended->store(true);
   });
   emit changed();
 }
@@ -27,7 +34,7 @@ void PairingFlow::cancel() {
   ++generation_;
   // The worker notices within a moment and closes its connection, which
   // withdraws the request; it is not waited for here.
-  worker_.request_stop();
+  worker_.first.request_stop();
   stage_ = Stage::idle;
   outcome_ = "Pairing cancelled; the request was withdrawn";
   emit changed();

@@ -7,16 +7,21 @@
 // request on the daemon's side.
 //
 // Thread: a QObject of the GUI thread; all methods run there. Results of a
-// cancelled run are dropped. Lifetimes: the destructor cancels a running
-// handshake and waits for its thread (a moment).
+// cancelled run are dropped, and a new run need not wait for a cancelled
+// one still inside a daemon call. Lifetimes: the destructor cancels every
+// run and waits for their threads (at most a daemon call's time limit).
 // REQUIRES: a QCoreApplication exists and the object lives on its thread.
 #pragma once
 
 #include <QObject>
 #include <QPointer>
+#include <atomic>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "tray-app/daemon_link.h"
 
@@ -57,7 +62,10 @@ class PairingFlow : public QObject {
   std::string requestID_;
   std::string outcome_;
   unsigned generation_ = 0;
-  std::jthread worker_;  // last, so it is joined before the rest goes
+  // Last, so they are joined before the rest goes.
+  using Worker = std::pair<std::jthread, std::shared_ptr<std::atomic<bool>>>;  // thread, ended
+  std::vector<Worker> cancelled_;
+  Worker worker_;
 };
 
 }  // namespace bcn::tray

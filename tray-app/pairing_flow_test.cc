@@ -112,6 +112,29 @@ TEST(PairingFlowTest, CancellingWithdrawsTheRequestAndALateDecisionIsIgnored) {
   EXPECT_FALSE(std::filesystem::exists(f.machine.tokenFile));
 }
 
+TEST(PairingFlowTest, PairingAgainNeedNotWaitForACancelledRequestStillInFlight) {
+  PairingFixture f;
+  f.machine.daemon.holdBegin = true;
+  f.model->pairing().start();
+  f.model->pairing().cancel();
+  // The first request is still on its way; the second does not wait for it.
+  f.model->pairing().start();
+  EXPECT_EQ(f.model->pairing().stage(), Stage::requesting);
+  EXPECT_TRUE(f.machine.daemon.recorded().empty());
+  f.machine.daemon.release();
+  ASSERT_TRUE(bcn::testing::waitUntil([&] { return f.model->pairing().stage() == Stage::waiting; }));
+  bcn::testing::settle(std::chrono::milliseconds(100));
+  // Only the second run's request is shown; the first one's went unused.
+  EXPECT_EQ(f.model->pairing().stage(), Stage::waiting);
+  const std::string shown = f.model->pairing().requestID();
+  f.machine.daemon.decide(kToken);
+  ASSERT_TRUE(bcn::testing::waitUntil([&] { return f.model->pairing().stage() == Stage::idle; }));
+  EXPECT_EQ(f.model->pairing().outcome(), "Paired with the admin helper");
+  const auto calls = f.machine.daemon.recorded();
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "await " + shown), 1);
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "begin"), 2);
+}
+
 TEST(PairingFlowTest, WithoutTheDaemonPairingFailsAndSaysWhy) {
   PairingFixture f;
   f.machine.daemon.running = false;

@@ -6,6 +6,7 @@
 // Thread-safe: the tray calls it from its worker threads.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -24,6 +25,9 @@ struct CannedDaemon {
   std::mutex mutex;
   std::condition_variable_any decided;
   bool running = true;
+  // While set, beginPairing waits until release() or for two seconds, its
+  // time limit; deaf to cancellation, as a call in flight is.
+  bool holdBegin = false;
   std::optional<std::string> switchFailure;  // the reason every switch fails with
   std::optional<std::expected<std::string, std::string>> decision;
   std::vector<std::string> calls;  // "begin", "await R-1", "switch ID on TOKEN", "unpair TOKEN", "closed"
@@ -33,6 +37,13 @@ struct CannedDaemon {
     {
       std::lock_guard guard(mutex);
       decision = std::move(outcome);
+    }
+    decided.notify_all();
+  }
+  void release() {
+    {
+      std::lock_guard guard(mutex);
+      holdBegin = false;
     }
     decided.notify_all();
   }
@@ -49,7 +60,8 @@ struct CannedDaemon {
       daemon.calls.push_back(std::move(call));
     }
     std::expected<std::string, std::string> beginPairing() override {
-      std::lock_guard guard(daemon.mutex);
+      std::unique_lock lock(daemon.mutex);
+      daemon.decided.wait_for(lock, std::chrono::seconds(2), [this] { return !daemon.holdBegin; });
       daemon.calls.push_back("begin");
       return "R-" + std::to_string(++daemon.requests);
     }
