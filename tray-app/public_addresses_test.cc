@@ -48,6 +48,11 @@ TEST(PublicAddressesTest, FoundAddressesAreListedAndCopyPutsOneOnTheClipboard) {
   v4->menu()->actions()[0]->trigger();
   EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), "203.0.113.7");
   EXPECT_EQ(machine.lookups, (std::vector<std::string>{"echoA"}));
+
+  // Refilled every second while open, the menu does not gather old submenus.
+  for (int i = 0; i < 5; ++i) fillMenu(menu, model, {});
+  bcn::testing::settle(std::chrono::milliseconds(20));
+  EXPECT_EQ(menu.findChildren<QMenu*>(Qt::FindDirectChildrenOnly).size(), 2);
 }
 
 TEST(PublicAddressesTest, AFailedLookupShowsTheLibrarysReasonAndAMissingSideSaysSo) {
