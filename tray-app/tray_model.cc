@@ -1,9 +1,10 @@
 #include "tray-app/tray_model.h"
 
-#include <QCoreApplication>
 #include <QPointer>
 #include <algorithm>
 #include <unordered_set>
+
+#include "tray-app/gui_thread.h"
 
 namespace bcn::tray {
 namespace {
@@ -14,24 +15,23 @@ constexpr double kMaxGapSeconds = 5;
 constexpr double kSaveEverySeconds = 60;
 constexpr int kLockPollMs = 100;
 
-// Runs `apply` on the GUI thread if the model still exists then. Callable
-// from any thread: the application object, not the model, carries the
-// queued call, and the pointer is only dereferenced on the GUI thread.
-template <typename Apply>
-void applyLater(QPointer<TrayModel> model, Apply apply) {
-  QCoreApplication* app = QCoreApplication::instance();
-  if (!app) return;
-  QMetaObject::invokeMethod(
-      app,
-      [model = std::move(model), apply = std::move(apply)]() mutable {
-        if (model) apply(*model);
-      },
-      Qt::QueuedConnection);
-}
-
 }  // namespace
 
-TrayModel::TrayModel(TraySources sources, QObject* parent) : QObject(parent), sources_(std::move(sources)) {
+TrayModel::TrayModel(TraySources sources, QObject* parent)
+    : QObject(parent),
+      sources_(std::move(sources)),
+      publicAddresses_(sources_.publicLookup, sources_.now),
+      tunnelOwners_(sources_.tunnelOwners),
+      serviceSwitches_(sources_.daemon, sources_.tokenFile),
+      pairing_(sources_.daemon, sources_.tokenFile) {
+  connect(&publicAddresses_, &PublicAddresses::changed, this, &TrayModel::changed);
+  connect(&tunnelOwners_, &TunnelOwnerList::changed, this, &TrayModel::changed);
+  connect(&serviceSwitches_, &ServiceSwitches::changed, this, &TrayModel::changed);
+  connect(&pairing_, &PairingFlow::changed, this, &TrayModel::changed);
+  connect(&pairing_, &PairingFlow::paired, &serviceSwitches_, &ServiceSwitches::readToken);
+  // The new state usually arrives through the watcher too; reading now
+  // spares the menu a moment with the old one.
+  connect(&serviceSwitches_, &ServiceSwitches::switched, this, &TrayModel::reload);
   connect(&timer_, &QTimer::timeout, this, &TrayModel::tick);
   connect(&lockPoll_, &QTimer::timeout, this, &TrayModel::takeOver);
   if (!sources_.historyFile.empty()) {
@@ -132,6 +132,13 @@ void TrayModel::reload() {
 }
 
 void TrayModel::tick() { read(false); }
+
+void TrayModel::menuOpened() {
+  reload();
+  serviceSwitches_.readToken();
+  tunnelOwners_.menuOpened();
+  publicAddresses_.menuOpened();
+}
 
 void TrayModel::read(bool force) {
   const Date now = sources_.now();

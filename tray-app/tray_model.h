@@ -42,6 +42,10 @@
 #include "netcore/sysconfig/network_metadata.h"
 #include "tools/beaconbar/recording_session.h"
 #include "tray-app/interface_rows.h"
+#include "tray-app/pairing_flow.h"
+#include "tray-app/public_addresses.h"
+#include "tray-app/service_switches.h"
+#include "tray-app/tunnel_owner_list.h"
 
 namespace bcn::tray {
 
@@ -59,6 +63,13 @@ struct TraySources {
   std::function<Date()> now;
   // The traffic history to record into; empty records nothing.
   std::filesystem::path historyFile;
+  // Called on worker threads (see public_addresses.h, tunnel_owner_list.h).
+  PublicLookupFunction publicLookup;
+  TunnelOwnerQuery tunnelOwners;
+  DaemonConnector daemon;
+  // The pairing token, shared with the command line; empty when neither
+  // XDG_CONFIG_HOME nor HOME gives a place for it.
+  std::filesystem::path tokenFile;
 };
 
 class TrayModel : public QObject {
@@ -74,6 +85,8 @@ class TrayModel : public QObject {
   void start(int intervalMs = 1000);
 
   const std::vector<InterfaceRow>& rows() const { return rows_; }
+  // The fingerprints of the interfaces of the last reading, in their order.
+  const std::vector<InterfaceFingerprint>& liveFingerprints() const { return fingerprints_; }
   const std::optional<std::string>& primaryIPv4() const { return configuration_.primaryIPv4Interface; }
   const std::optional<std::string>& primaryIPv6() const { return configuration_.primaryIPv6Interface; }
   const NetworkMetadata& configuration() const { return configuration_; }
@@ -99,6 +112,18 @@ class TrayModel : public QObject {
   // Configuration and pins read again, then a reading (what a watcher
   // notification does; the menu also asks for it when it opens).
   void reload();
+  // The menu opens: a reload, the token file and the tunnel owners read
+  // again, and the public addresses looked up when they are due.
+  void menuOpened();
+
+  // Their changes are announced by changed() too.
+  PublicAddresses& publicAddresses() { return publicAddresses_; }
+  const PublicAddresses& publicAddresses() const { return publicAddresses_; }
+  const TunnelOwnerList& tunnelOwners() const { return tunnelOwners_; }
+  ServiceSwitches& serviceSwitches() { return serviceSwitches_; }
+  const ServiceSwitches& serviceSwitches() const { return serviceSwitches_; }
+  PairingFlow& pairing() { return pairing_; }
+  const PairingFlow& pairing() const { return pairing_; }
 
  signals:
   void changed();
@@ -123,6 +148,10 @@ class TrayModel : public QObject {
   double nextSave_ = 0;
   QTimer timer_;
   QTimer lockPoll_;
+  PublicAddresses publicAddresses_;
+  TunnelOwnerList tunnelOwners_;
+  ServiceSwitches serviceSwitches_;
+  PairingFlow pairing_;
   std::unique_ptr<NetworkChangeWatcher> watcher_;
 };
 

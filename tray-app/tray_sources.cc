@@ -8,9 +8,11 @@
 #include "netcore/sysconfig/system_configuration_reader.h"
 #include "platform/files.h"
 #include "platform/netprefs/network_preferences.h"
+#include "tools/beaconbar/app_service.h"
 #include "tools/beaconbar/history_file.h"
 #include "tools/beaconbar/pin_resolution.h"
 #include "tools/beaconbar/xdg_directory.h"
+#include "tray-app/network_lookups.h"
 
 namespace bcn::tray {
 
@@ -58,6 +60,10 @@ TraySources liveTraySources(const std::filesystem::path& pinsFile, const std::fi
       .subscriber = NetworkChangeWatcher::liveSubscriber(netprefs::PreferencesLocation::systemDefault()),
       .now = [] { return Date::now(); },
       .historyFile = historyFile,
+      .publicLookup = lookUpPublicAddresses,
+      .tunnelOwners = queryTunnelOwners,
+      .daemon = connectDaemon,
+      .tokenFile = cli::tokenPath().value_or(std::filesystem::path()),
   };
 }
 

@@ -48,7 +48,9 @@ TEST(TrayViewTest, TheMenuListsPinsFirstThenTheRestThePrimaryInterfacesAndQuit) 
   TrayModel model(machine.sources());
   QMenu menu;
   int quits = 0;
-  fillMenu(menu, model, [&] { ++quits; });
+  MenuActions actions;
+  actions.quit = [&] { ++quits; };
+  fillMenu(menu, model, actions);
   EXPECT_EQ(entries(menu), (std::vector<std::string>{
                                "utun3  active  10.8.0.2 --> 10.8.0.1  fe80::1%7",
                                "(wg0  not present)",
@@ -58,6 +60,10 @@ TEST(TrayViewTest, TheMenuListsPinsFirstThenTheRestThePrimaryInterfacesAndQuit) 
                                "(Primary IPv4: en0)",
                                "(Primary IPv6: none)",
                                "-",
+                               "Refresh public addresses",
+                               "-",
+                               "History…",
+                               "Preferences…",
                                "Quit",
                            }));
   menu.actions().back()->trigger();
@@ -66,9 +72,9 @@ TEST(TrayViewTest, TheMenuListsPinsFirstThenTheRestThePrimaryInterfacesAndQuit) 
   // Filled again, nothing is left from before; the pins file's problem shows.
   machine.pins = std::unexpected(std::string("pins.json: not valid JSON"));
   model.reload();
-  fillMenu(menu, model, [] {});
+  fillMenu(menu, model, {});
   const auto again = entries(menu);
-  ASSERT_EQ(again.size(), 9u);
+  ASSERT_EQ(again.size(), 13u);
   EXPECT_EQ(again[0], "en0  active  192.168.1.20/24  fe80::21c:42ff:feab:cdef%en0/64");
   EXPECT_EQ(again[6], "(Pins not used: pins.json: not valid JSON)");
 }
