@@ -35,13 +35,12 @@ bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
 // Appends at least `want` more bytes to `buffer` (more if they are there).
 bool readAtLeast(int fd, std::vector<std::uint8_t>& buffer, std::size_t want) {
   const std::size_t target = buffer.size() + want;
+  std::uint8_t chunk[16 * 1024];
   while (buffer.size() < target) {
-    const std::size_t have = buffer.size();
-    buffer.resize(have + 64 * 1024);
-    const ssize_t n = ::read(fd, buffer.data() + have, 64 * 1024);
-    buffer.resize(have + (n > 0 ? static_cast<std::size_t>(n) : 0));
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
+    buffer.insert(buffer.end(), chunk, chunk + n);
   }
   return true;
 }
