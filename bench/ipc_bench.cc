@@ -9,7 +9,9 @@
 // runs, each client a thread blocking on its own connection. It is what
 // any framed request/reply over a local socket costs on this machine now.
 //
-// Usage: ipc_bench [--quick]   (--quick: shorter runs, for CI)
+// Usage: ipc_bench [--quick] [--clients N]
+//   --quick: shorter runs, for CI; --clients: only that load (for profiling
+//   and for comparing builds one load at a time)
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <spawn.h>
@@ -21,6 +23,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <future>
@@ -228,7 +231,17 @@ void print(const char* name, int clients, const Figures& f) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+  bool quick = false;
+  std::vector<int> loads = {1, 16, 64};
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--quick") == 0) {
+      quick = true;
+    } else if (std::strcmp(argv[i], "--clients") == 0 && i + 1 < argc && std::atoi(argv[i + 1]) > 0) {
+      loads = {std::atoi(argv[++i])};
+    } else {
+      return std::fprintf(stderr, "usage: ipc_bench [--quick] [--clients N]\n"), 2;
+    }
+  }
   const auto duration = quick ? 300ms : 2000ms;
 
   // Our service.
@@ -311,7 +324,7 @@ int main(int argc, char** argv) {
     Figures sync, chained, floor, dbus;
   };
   std::vector<Row> rows;
-  for (int clients : {1, 16, 64}) {
+  for (int clients : loads) {
     Row row{clients, {}, {}, {}, {}};
     row.floor = measure(clients, duration, echoConnection);
     row.sync = measure(clients, duration, ipcConnection);
