@@ -61,13 +61,15 @@ TEST(IpcClient, LossOfTheServiceFailsWaitingAndLaterCalls) {
 TEST(IpcClient, CallMadeRightAfterCloseNeverReachesTheService) {
   // close() only asks the I/O thread to end the connection, while a caller
   // with nothing queued writes its frame itself: that write must not slip
-  // out in between.
+  // out in between. Closing and calling from a completion holds the I/O
+  // thread, so the end cannot come first.
   TestService service;
   auto client = std::move(*Client::connect(service.path));
-  ASSERT_TRUE(client->callSync("beginPairingWithReply:", {}, 10s));
   std::promise<Client::Result> after;
-  client->close();
-  client->call("beginPairingWithReply:", {}, [&](Client::Result r) { after.set_value(std::move(r)); });
+  client->call("beginPairingWithReply:", {}, [&](Client::Result) {
+    client->close();
+    client->call("beginPairingWithReply:", {}, [&](Client::Result r) { after.set_value(std::move(r)); });
+  });
   auto result = after.get_future().get();
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error(), connectionInvalid());
