@@ -25,6 +25,8 @@
 #include <thread>
 #include <vector>
 
+#include "bench/summary_line.h"
+
 extern char** environ;
 
 namespace {
@@ -151,6 +153,9 @@ int benchmark(const char* exporterPath) {
     const double theirs = cpuPerScrape(node, 19100);
     std::printf("CPU per scrape: beaconbar-exporter %.2f ms, node_exporter (netdev only) %.2f ms, ratio %.2f\n",
                 ours * 1e3, theirs * 1e3, theirs > 0 ? ours / theirs : 0.0);
+    // No target is set for the exporter; the line only carries the anchor.
+    bcn::bench::printSummaryLine("exporter_bench", "CPU per scrape",
+                                 bcn::bench::ratioText("node_exporter/ours", ours > 0 ? theirs / ours : 0), "-", "-", -1);
     for (int i = 0; i < 100; ++i) scrape(10190);
     const long early = residentKiB(exporter);
     for (int i = 100; i < kMemoryScrapes; ++i) scrape(10190);

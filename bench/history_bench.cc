@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/summary_line.h"
 #include "netcore/history/history_store.h"
 #include "netcore/history/rate_history.h"
 #include "platform/files.h"
@@ -234,11 +235,16 @@ int main(int argc, char** argv) {
     const double perSecond = 600 / r["BM_Add"].seconds;
     std::printf("add (with a prune every 600 samples): %.1f M samples/s (target >= 20 M/s)\n",
                 perSecond / 1e6);
+    bcn::bench::printSummaryLine("history_bench", "add",
+                                 "-", "-", ">= 20 M samples/s", perSecond >= 20e6);
   }
   for (const char* name : {"BM_Aggregate/3600", "BM_Aggregate/2592000"}) {
     if (has(name)) {
       std::printf("aggregate(period %s s) on full tiers: %.2f us (target <= 20 us)\n",
                   std::string(name).substr(13).c_str(), r[name].seconds * 1e6);
+      bcn::bench::printSummaryLine("history_bench",
+                                   "aggregate, period " + std::string(name).substr(13) + " s",
+                                   "-", "-", "<= 20 us", r[name].seconds <= 20e-6);
     }
   }
   if (has("BM_SaveCompact/real_time") && has("BM_SaveKeyedAnchor/real_time") &&
@@ -257,6 +263,10 @@ int main(int argc, char** argv) {
                 lc.seconds * 1e3, lk.seconds * 1e3, lk.seconds / lc.seconds);
     std::printf("save:       compact %.2f ms, keyed-record anchor %.2f ms, anchor/compact %.2fx\n",
                 sc.seconds * 1e3, sk.seconds * 1e3, sk.seconds / sc.seconds);
+    bcn::bench::printSummaryLine("history_bench", "file size", bcn::bench::ratioText("keyed/ours", keyedBytes / compactBytes),
+                                 "-", ">= 3x anchor", keyedBytes / compactBytes >= 3);
+    bcn::bench::printSummaryLine("history_bench", "load", bcn::bench::ratioText("keyed/ours", lk.seconds / lc.seconds),
+                                 "-", ">= 3x anchor", lk.seconds / lc.seconds >= 3);
   }
   return 0;
 }

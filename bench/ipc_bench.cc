@@ -4,7 +4,14 @@
 // the same run. Each load runs 1, 16 and 64 concurrent clients, each client
 // with its own connection calling synchronously in a loop.
 //
-// Usage: ipc_bench [--quick]   (--quick: shorter runs, for CI)
+// Beside both runs the floor: a bare Unix-socket echo of the very call and
+// reply frames our encoder makes, served by as many threads as our server
+// runs, each client a thread blocking on its own connection. It is what
+// any framed request/reply over a local socket costs on this machine now.
+//
+// Usage: ipc_bench [--quick] [--clients N]
+//   --quick: shorter runs, for CI; --clients: only that load (for profiling
+//   and for comparing builds one load at a time)
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <spawn.h>
@@ -16,6 +23,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <future>
@@ -23,9 +31,12 @@
 #include <thread>
 #include <vector>
 
+#include "bench/summary_line.h"
+#include "bench/unix_echo_floor.h"
 #include "platform/ipc/client.h"
 #include "platform/ipc/server.h"
 #include "platform/ipc/service_socket.h"
+#include "platform/ipc/message.h"
 #include "protocol/admin_methods.h"
 
 extern char** environ;
@@ -136,12 +147,15 @@ Figures measureChained(int clients, std::chrono::milliseconds duration, const st
 
 // --- our IPC: the status method of the app service, answered the way the
 // daemon answers an unpaired caller.
+bcn::PlistDictionary statusAnswer(bool paired) {
+  return bcn::PlistDictionary{
+      {"status", bcn::PlistDictionary{{"version", "0.1.0"}, {"protocol", 1}, {"paired", paired}}}};
+}
+
 class StatusSession final : public bcn::ipc::Session {
  public:
   void handleCall(const bcn::MethodSpec&, const bcn::PlistDictionary& arguments, bcn::ipc::Reply reply) override {
-    reply(bcn::PlistDictionary{
-        {"status",
-         bcn::PlistDictionary{{"version", "0.1.0"}, {"protocol", 1}, {"paired", arguments.find("token") != nullptr}}}});
+    reply(statusAnswer(arguments.find("token") != nullptr));
   }
 };
 
@@ -217,7 +231,17 @@ void print(const char* name, int clients, const Figures& f) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+  bool quick = false;
+  std::vector<int> loads = {1, 16, 64};
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--quick") == 0) {
+      quick = true;
+    } else if (std::strcmp(argv[i], "--clients") == 0 && i + 1 < argc && std::atoi(argv[i + 1]) > 0) {
+      loads = {std::atoi(argv[++i])};
+    } else {
+      return std::fprintf(stderr, "usage: ipc_bench [--quick] [--clients N]\n"), 2;
+    }
+  }
   const auto duration = quick ? 300ms : 2000ms;
 
   // Our service.
@@ -269,27 +293,79 @@ int main(int argc, char** argv) {
     };
   };
 
-  std::printf("statusWithToken:reply: round trips, %lld ms per load, %u cores\n",
-              static_cast<long long>(duration.count()), std::thread::hardware_concurrency());
-  for (int clients : {1, 16, 64}) {
-    Figures oursSync = measure(clients, duration, ipcConnection);
-    Figures ours = measureChained(clients, duration, socketPath);
-    Figures dbus = measure(clients, duration, dbusConnection);
-    print("ipc sync", clients, oursSync);
-    print("ipc", clients, ours);
-    print("d-bus", clients, dbus);
-    std::printf("       ratio: %.2fx D-Bus throughput, p99 %.2fx%s\n", ours.callsPerSecond / dbus.callsPerSecond,
-                ours.p99Microseconds / dbus.p99Microseconds,
-                clients == 16 ? (ours.callsPerSecond >= 3 * dbus.callsPerSecond && ours.p99Microseconds < 1000
-                                     ? "  [target met: >= 3x, p99 < 1 ms]"
-                                     : "  [target missed: >= 3x, p99 < 1 ms]")
-                              : "");
+  // The floor: our own call and reply frames, passed through untouched.
+  const auto callBytes = bcn::ipc::callFrame({1, "statusWithToken:reply:", {}});
+  const auto replyBytes = bcn::ipc::replyFrame({1, {statusAnswer(false), std::nullopt}});
+  if (!callBytes || !replyBytes) return std::fprintf(stderr, "cannot encode the status frames\n"), 1;
+  auto echo = bcn::bench::UnixEchoFloor::start(dir + "/echo", bcn::ipc::Server::defaultThreads(), *replyBytes);
+  if (!echo) return std::fprintf(stderr, "cannot start the echo floor\n"), 1;
+  auto echoConnection = [&] {
+    struct Line {
+      explicit Line(int descriptor) : fd(descriptor) {}
+      Line(const Line&) = delete;
+      Line& operator=(const Line&) = delete;
+      int fd;
+      std::vector<std::uint8_t> scratch;
+      ~Line() {
+        if (fd >= 0) ::close(fd);
+      }
+    };
+    auto line = std::make_shared<Line>(echo->connect());
+    return [line, &callBytes] { return bcn::bench::UnixEchoFloor::roundTrip(line->fd, *callBytes, line->scratch); };
+  };
+
+  std::printf("statusWithToken:reply: round trips, %lld ms per load, %u cores, %zu server threads\n",
+              static_cast<long long>(duration.count()), std::thread::hardware_concurrency(),
+              bcn::ipc::Server::defaultThreads());
+  std::printf("floor: bare Unix-socket echo of a %zu-byte call frame and a %zu-byte reply frame\n", callBytes->size(),
+              replyBytes->size());
+  struct Row {
+    int clients;
+    Figures sync, chained, floor, dbus;
+  };
+  std::vector<Row> rows;
+  for (int clients : loads) {
+    Row row{clients, {}, {}, {}, {}};
+    row.floor = measure(clients, duration, echoConnection);
+    row.sync = measure(clients, duration, ipcConnection);
+    row.chained = measureChained(clients, duration, socketPath);
+    row.dbus = measure(clients, duration, dbusConnection);
+    print("ipc sync", clients, row.sync);
+    print("ipc", clients, row.chained);
+    print("floor", clients, row.floor);
+    print("d-bus", clients, row.dbus);
+    for (const auto& [name, ours] : {std::pair{"ipc sync", row.sync}, std::pair{"ipc", row.chained}}) {
+      std::printf("       %-8s vs floor: p50 %.2fx, throughput %.2fx | vs D-Bus: throughput %.2fx, p99 %.2fx\n", name,
+                  ours.p50Microseconds / row.floor.p50Microseconds, ours.callsPerSecond / row.floor.callsPerSecond,
+                  ours.callsPerSecond / row.dbus.callsPerSecond, ours.p99Microseconds / row.dbus.p99Microseconds);
+    }
+    rows.push_back(row);
+  }
+  for (const Row& row : rows) {
+    for (const auto& [name, ours] : {std::pair{"sync", row.sync}, std::pair{"async", row.chained}}) {
+      const bool failed = ours.failures != 0 || row.floor.failures != 0;
+      if (row.clients == 1) {
+        const double ratio = ours.p50Microseconds / row.floor.p50Microseconds;
+        bcn::bench::printSummaryLine("ipc_bench", std::string("1 client p50, ") + name,
+                                     bcn::bench::ratioText("d-bus/ours", row.dbus.p50Microseconds / ours.p50Microseconds),
+                                     bcn::bench::ratioText("ours/floor", ratio), "<= 2x floor p50",
+                                     failed ? 0 : ratio <= 2.0);
+      } else if (row.clients == 16) {
+        const double ratio = ours.callsPerSecond / row.floor.callsPerSecond;
+        bcn::bench::printSummaryLine(
+            "ipc_bench", std::string("16 clients calls/s, ") + name,
+            bcn::bench::ratioText("ours/d-bus", ours.callsPerSecond / row.dbus.callsPerSecond),
+            bcn::bench::ratioText("ours/floor", ratio), ">= 0.8x floor, p99 < 1 ms",
+            failed ? 0 : ratio >= 0.8 && ours.p99Microseconds < 1000);
+      }
+    }
   }
 
   stopBus = true;
   busThread.join();
   sd_bus_flush_close_unref(serviceBus);
   server.stop();
+  echo->stop();
   std::filesystem::remove_all(dir);
   return 0;
 }

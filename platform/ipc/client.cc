@@ -1,6 +1,9 @@
 #include "platform/ipc/client.h"
 
+#include <sys/socket.h>
+
 #include <asio.hpp>
+#include <cerrno>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -26,13 +29,22 @@ struct Client::State : std::enable_shared_from_this<Client::State> {
   std::uint64_t nextSequence = 1;                // guarded by mutex
   std::map<std::uint64_t, Completion> pending;  // guarded by mutex
 
+  // The write side. A caller whose frame has nothing ahead of it writes it
+  // from its own thread, sparing the wake-up of the I/O thread that a lone
+  // call would otherwise wait for; the I/O thread writes only what a full
+  // socket left over. The socket is closed under this lock, so a caller's
+  // write never meets a reused descriptor.
+  std::mutex writeMutex;
+  std::deque<std::vector<std::uint8_t>> outbox;  // guarded by writeMutex
+  bool writing = false;                          // guarded by writeMutex: the I/O thread owns the writes
+  bool writeFailed = false;                      // guarded by writeMutex
+  bool socketClosed = false;                     // guarded by writeMutex
+  bool closing = false;                          // guarded by writeMutex: close() asked, end() may not have run
+
   // I/O thread only.
   FrameReader reader;
   std::vector<std::uint8_t> readBuffer = std::vector<std::uint8_t>(64 * 1024);
-  std::deque<std::vector<std::uint8_t>> outbox;
   std::vector<std::vector<std::uint8_t>> inFlight;
-  bool writing = false;
-  bool writeFailed = false;
   bool ended = false;
 
   void readMore() {
@@ -79,46 +91,75 @@ struct Client::State : std::enable_shared_from_this<Client::State> {
     if (done) done(std::move(result));
   }
 
+  // Any thread.
   void send(std::vector<std::uint8_t> frame) {
-    asio::post(io, [self = shared_from_this(), frame = std::move(frame)]() mutable {
-      if (self->ended || self->writeFailed) return;
-      self->outbox.push_back(std::move(frame));
-      self->writeMore();
-    });
+    {
+      std::lock_guard guard(writeMutex);
+      // A call made after close() is failed by end() and never leaves.
+      if (socketClosed || writeFailed || closing) return;
+      if (!writing && outbox.empty()) {
+        const ssize_t n = ::send(socket.native_handle(), frame.data(), frame.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n == static_cast<ssize_t>(frame.size())) return;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+          failWrites();
+          return;
+        }
+        if (n > 0) frame.erase(frame.begin(), frame.begin() + n);
+      }
+      outbox.push_back(std::move(frame));
+      if (writing) return;
+      writing = true;
+    }
+    asio::post(io, [self = shared_from_this()] { self->writeMore(); });
   }
 
+  // I/O thread, while `writing` is set: writes what is queued, in order,
+  // until nothing is.
   void writeMore() {
-    if (writing || outbox.empty() || ended) return;
-    writing = true;
-    inFlight.assign(std::make_move_iterator(outbox.begin()), std::make_move_iterator(outbox.end()));
-    outbox.clear();
+    {
+      std::lock_guard guard(writeMutex);
+      if (outbox.empty() || socketClosed || writeFailed) {
+        writing = false;
+        return;
+      }
+      inFlight.assign(std::make_move_iterator(outbox.begin()), std::make_move_iterator(outbox.end()));
+      outbox.clear();
+    }
     std::vector<asio::const_buffer> buffers;
     for (const auto& frame : inFlight) buffers.push_back(asio::buffer(frame));
     asio::async_write(socket, buffers, [self = shared_from_this()](const asio::error_code& error, std::size_t) {
-      self->writing = false;
       self->inFlight.clear();
       if (error) {
-        // The server closed its end. What it sent before closing (a refusal,
-        // replies) is still to be read; the read side ends the connection
-        // once it reaches the end of the stream.
-        asio::error_code ignored;
-        self->socket.shutdown(Socket::shutdown_send, ignored);
-        self->outbox.clear();
-        self->writeFailed = true;
+        std::lock_guard guard(self->writeMutex);
+        self->writing = false;
+        self->failWrites();
         return;
       }
       self->writeMore();
     });
   }
 
+  // The server closed its end. What it sent before closing (a refusal,
+  // replies) is still to be read; the read side ends the connection once it
+  // reaches the end of the stream. REQUIRES: writeMutex held.
+  void failWrites() {
+    if (!socketClosed) ::shutdown(socket.native_handle(), SHUT_WR);
+    outbox.clear();
+    writeFailed = true;
+  }
+
   // Runs on the I/O thread: closes the socket and fails what still waits.
   void end(const PlatformError& why) {
     if (ended) return;
     ended = true;
-    asio::error_code ignored;
-    socket.shutdown(Socket::shutdown_both, ignored);
-    socket.close(ignored);
-    outbox.clear();
+    {
+      std::lock_guard guard(writeMutex);
+      socketClosed = true;
+      outbox.clear();
+      asio::error_code ignored;
+      socket.shutdown(Socket::shutdown_both, ignored);
+      socket.close(ignored);
+    }
     std::map<std::uint64_t, Completion> waiting;
     {
       std::lock_guard guard(mutex);
@@ -215,6 +256,10 @@ Client::Result Client::callSync(std::string_view selector, PlistDictionary argum
 }
 
 void Client::close() {
+  {
+    std::lock_guard guard(state_->writeMutex);
+    state_->closing = true;
+  }
   asio::post(state_->io, [state = state_] { state->end(connectionInvalid()); });
 }
 

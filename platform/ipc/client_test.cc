@@ -58,6 +58,26 @@ TEST(IpcClient, LossOfTheServiceFailsWaitingAndLaterCalls) {
   EXPECT_EQ(after.error(), connectionInvalid());
 }
 
+TEST(IpcClient, CallMadeRightAfterCloseNeverReachesTheService) {
+  // close() only asks the I/O thread to end the connection, while a caller
+  // with nothing queued writes its frame itself: that write must not slip
+  // out in between. Closing and calling from a completion holds the I/O
+  // thread, so the end cannot come first.
+  TestService service;
+  auto client = std::move(*Client::connect(service.path));
+  std::promise<Client::Result> after;
+  client->call("beginPairingWithReply:", {}, [&](Client::Result) {
+    client->close();
+    client->call("beginPairingWithReply:", {}, [&](Client::Result r) { after.set_value(std::move(r)); });
+  });
+  auto result = after.get_future().get();
+  ASSERT_FALSE(result);
+  EXPECT_EQ(result.error(), connectionInvalid());
+  ASSERT_TRUE(service.record->waitFor([](Record& r) { return r.ended == 1; }));
+  std::lock_guard guard(service.record->mutex);
+  EXPECT_EQ(service.record->calls, std::vector<std::string>{"beginPairingWithReply:"});
+}
+
 TEST(IpcClient, ManyThreadsEachGetTheirOwnAnswers) {
   TestService service;
   auto client = std::move(*Client::connect(service.path));

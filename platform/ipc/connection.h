@@ -1,8 +1,9 @@
 // Connection: the server side of one accepted socket (internal to the IPC
 // library; see server.h for the behaviour services see).
 //
-// Every member runs on the connection's strand, except send() and close(),
-// which any thread may call. The object lives while an operation or a
+// Every member runs on the connection's strand (the one thread of the
+// context the server placed it on), except send() and close(), which any
+// thread may call. The object lives while an operation or a
 // posted task holds it; Reply and the server's connection set hold it only
 // weakly.
 #pragma once

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -16,12 +17,29 @@ namespace {
 
 using Acceptor = asio::local::stream_protocol::acceptor;
 
+// The server's threads, each running a context of its own. A connection
+// lives on one context, so reading a call, running it and writing the reply
+// all happen on the thread that woke for it. (With one context shared by
+// every thread, each wake-up also woke an idle sibling to take over the
+// polling: a second thread switch per call on a machine with few cores.)
+// The price is that connections do not move between threads; handlers are
+// short, so none waits long behind another.
+struct ContextPool {
+  std::vector<std::shared_ptr<asio::io_context>> contexts;
+  std::atomic<std::size_t> next{0};
+
+  // The context for the next connection, in turn.
+  const std::shared_ptr<asio::io_context>& pick() {
+    return contexts[next.fetch_add(1, std::memory_order_relaxed) % contexts.size()];
+  }
+};
+
 // One listening socket and its accept loop, on a strand of its own.
 class Listener : public std::enable_shared_from_this<Listener> {
  public:
-  Listener(std::shared_ptr<asio::io_context> io, std::shared_ptr<const ServiceState> service,
+  Listener(std::shared_ptr<ContextPool> pool, std::shared_ptr<const ServiceState> service,
            std::shared_ptr<ConnectionSet> set)
-      : io_(io), acceptor_(asio::make_strand(*io)), retry_(acceptor_.get_executor()),
+      : pool_(pool), acceptor_(asio::make_strand(*pool->contexts.front())), retry_(acceptor_.get_executor()),
         service_(std::move(service)), set_(std::move(set)) {}
 
   std::expected<void, PlatformError> assign(int fd) {
@@ -52,8 +70,9 @@ class Listener : public std::enable_shared_from_this<Listener> {
  private:
   void acceptNext() {
     if (!acceptor_.is_open()) return;
-    acceptor_.async_accept(asio::make_strand(*io_), [self = shared_from_this()](const asio::error_code& error,
-                                                                               Connection::Socket socket) {
+    peerContext_ = pool_->pick();
+    acceptor_.async_accept(*peerContext_, [self = shared_from_this()](const asio::error_code& error,
+                                                                     Connection::Socket socket) {
       self->accepted(error, std::move(socket));
     });
   }
@@ -75,7 +94,7 @@ class Listener : public std::enable_shared_from_this<Listener> {
       const std::uint32_t account =
           accountableUID(credentials->pid, pidfd, credentials->uid).value_or(credentials->uid);
       auto connection =
-          std::make_shared<Connection>(io_, std::move(socket), service_, set_, *credentials, pidfd, account);
+          std::make_shared<Connection>(peerContext_, std::move(socket), service_, set_, *credentials, pidfd, account);
       switch (set_->admit(connection, account)) {
         case ConnectionSet::Admission::admitted:
           connection->start();
@@ -102,7 +121,9 @@ class Listener : public std::enable_shared_from_this<Listener> {
     if (!frame.empty()) (void)::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
   }
 
-  std::shared_ptr<asio::io_context> io_;
+  std::shared_ptr<ContextPool> pool_;
+  // Where the socket being accepted lives; set by acceptNext().
+  std::shared_ptr<asio::io_context> peerContext_;
   Acceptor acceptor_;
   asio::steady_timer retry_;
   std::shared_ptr<const ServiceState> service_;
@@ -112,8 +133,8 @@ class Listener : public std::enable_shared_from_this<Listener> {
 }  // namespace
 
 struct Server::State {
-  std::shared_ptr<asio::io_context> io = std::make_shared<asio::io_context>();
-  std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work{io->get_executor()};
+  std::shared_ptr<ContextPool> pool = std::make_shared<ContextPool>();
+  std::vector<asio::executor_work_guard<asio::io_context::executor_type>> work;
   std::shared_ptr<ConnectionSet> connections = std::make_shared<ConnectionSet>();
   std::mutex mutex;
   std::vector<std::shared_ptr<Listener>> listeners;  // guarded by mutex
@@ -132,8 +153,13 @@ Server::Server(std::size_t threads, std::size_t connectionsPerUID, std::size_t c
   state_->connections->limitPerUID = connectionsPerUID;
   state_->connections->limitTotal = connectionsTotal;
   for (std::size_t i = 0; i < std::max<std::size_t>(threads, 1); ++i) {
-    state_->threads.emplace_back([io = state_->io] { io->run(); });
+    // One thread per context: the hint tells the context so, and it never
+    // looks for another thread to wake.
+    auto io = std::make_shared<asio::io_context>(1);
+    state_->pool->contexts.push_back(io);
+    state_->work.push_back(asio::make_work_guard(*io));
   }
+  for (const auto& io : state_->pool->contexts) state_->threads.emplace_back([io] { io->run(); });
 }
 
 Server::~Server() { stop(); }
@@ -153,7 +179,7 @@ std::expected<void, PlatformError> Server::serve(int listeningFd, Service servic
     state->requirement = std::move(*requirement);
     state->identities = service.requirement->identities;
   }
-  auto listener = std::make_shared<Listener>(state_->io, std::move(state), state_->connections);
+  auto listener = std::make_shared<Listener>(state_->pool, std::move(state), state_->connections);
   if (auto assigned = listener->assign(listeningFd); !assigned) return assigned;
   std::lock_guard guard(state_->mutex);
   {
@@ -183,7 +209,7 @@ void Server::stop() {
       if (auto connection = weak.lock()) connection->close();
     }
     // run() returns once the closes and the operations they cancel are done.
-    state_->work.reset();
+    for (auto& guard : state_->work) guard.reset();
     for (auto& thread : state_->threads) thread.join();
   });
 }

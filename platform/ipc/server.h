@@ -1,9 +1,10 @@
 // Server: serves the methods of a ServiceProtocol on listening Unix stream
 // sockets, one Session per accepted connection.
 //
-// Threads: connections run concurrently on the server's small thread pool;
-// within one connection everything (session creation, every handleCall, the
-// ended hook) runs one at a time in arrival order. A session may answer a
+// Threads: connections run concurrently on the server's small thread pool,
+// each staying on the one thread it was given at accept (in turn); within
+// one connection everything (session creation, every handleCall, the ended
+// hook) runs one at a time in arrival order. A session may answer a
 // call at once or keep its Reply and answer later from any thread.
 //
 // Life of a connection: on accept the peer's credentials are read once;
