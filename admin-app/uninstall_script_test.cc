@@ -64,12 +64,13 @@ const std::string kStopsAndDisablesEveryUnit =
     "daemon-reload\n"
     "reset-failed beaconbar-admin.socket beaconbar-admin-control.socket beaconbar-admin.service\n";
 
-// NetCore's library and headers, the exporter and the tray: installed by
-// the same build, but products of their own that the admin helper's
-// uninstaller leaves in place.
+// NetCore's library and headers, the exporter and the tray (with its chart
+// renderer): installed by the same build, but products of their own that the
+// admin helper's uninstaller leaves in place.
 bool isOtherProduct(const std::string& path) {
   for (const char* mark : {"/libnetcore.so", "/include/netcore/", "/cmake/NetCore/", "/pkgconfig/netcore.pc",
-                           "/beaconbar-exporter", "/beaconbar-tray", "com.quillbank.Beaconbar.Tray"}) {
+                           "/beaconbar-exporter", "/beaconbar-tray", "/beaconbar-chart",
+                           "com.quillbank.Beaconbar.Tray"}) {
     if (path.find(mark) != std::string::npos) return true;
   }
   return false;
