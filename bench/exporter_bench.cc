@@ -11,7 +11,6 @@
 #include <netinet/in.h>
 #include <sched.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,51 +25,13 @@
 #include <vector>
 
 #include "bench/summary_line.h"
-
-extern char** environ;
+#include "bench/veth_namespaces.h"
 
 namespace {
 
 constexpr int kPairs = 500;
 constexpr int kCpuScrapes = 50;
 constexpr int kMemoryScrapes = 1000;
-
-const std::string kNamespace = "bcn-expbench-" + std::to_string(getpid());
-const std::string kPeer = kNamespace + "-peer";
-
-bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
-
-bool createInterfaces() {
-  if (!run("ip netns add " + kNamespace) || !run("ip netns add " + kPeer)) return false;
-  std::string here = "link set lo up\n", there;
-  for (int i = 0; i < kPairs; ++i) {
-    const std::string v = "xv" + std::to_string(i), p = "xp" + std::to_string(i);
-    here += "link add " + v + " type veth peer name " + p + " netns " + kPeer + "\n";
-    here += "link set " + v + " up\n";
-    there += "link set " + p + " up\n";
-  }
-  auto batch = [](const std::string& ns, const std::string& commands) {
-    FILE* pipe = popen(("ip -n " + ns + " -batch - >/dev/null").c_str(), "w");
-    if (pipe == nullptr) return false;
-    fwrite(commands.data(), 1, commands.size(), pipe);
-    return pclose(pipe) == 0;
-  };
-  return batch(kNamespace, here) && batch(kPeer, there);
-}
-
-pid_t spawnInside(std::vector<std::string> args) {
-  args.insert(args.begin(), {"/usr/bin/ip", "netns", "exec", kNamespace});
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
 
 // Seconds of CPU the process has used (user + system).
 double cpuSeconds(pid_t pid) {
@@ -133,14 +94,14 @@ double cpuPerScrape(pid_t pid, int port) {
   return (cpuSeconds(pid) - before) / kCpuScrapes;
 }
 
-int benchmark(const char* exporterPath) {
-  const pid_t exporter = spawnInside({exporterPath, "--listen", "127.0.0.1:10190", "--public-ip-interval", "0",
+int benchmark(const bcn::bench::VethNamespaces& net, const char* exporterPath) {
+  const pid_t exporter = net.spawn({exporterPath, "--listen", "127.0.0.1:10190", "--public-ip-interval", "0",
                                       "--reading-max-age", "0"});
-  const pid_t node = spawnInside({"/usr/bin/prometheus-node-exporter", "--collector.disable-defaults",
+  const pid_t node = net.spawn({"/usr/bin/prometheus-node-exporter", "--collector.disable-defaults",
                                   "--collector.netdev", "--web.listen-address=127.0.0.1:19100"});
   int status = 1;
   std::thread inside([&] {
-    const int fd = open(("/run/netns/" + kNamespace).c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = open(("/run/netns/" + net.name()).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0 || setns(fd, CLONE_NEWNET) != 0) return;
     close(fd);
     if (!waitUntilServing(10190) || !waitUntilServing(19100)) {
@@ -187,13 +148,10 @@ int main(int argc, char** argv) {
     return 0;
   }
   const char* exporterPath = argc > 1 ? argv[1] : BEACONBAR_EXPORTER_EXECUTABLE;
-  int status = 1;
-  if (createInterfaces()) {
-    status = benchmark(exporterPath);
-  } else {
+  bcn::bench::VethNamespaces net("bcn-expbench", "x");
+  if (!net.create(kPairs)) {
     std::fprintf(stderr, "exporter_bench: cannot create the interfaces\n");
+    return 1;
   }
-  run("ip netns del " + kNamespace + " 2>/dev/null");
-  run("ip netns del " + kPeer + " 2>/dev/null");
-  return status;
+  return benchmark(net, exporterPath);
 }

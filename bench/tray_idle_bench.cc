@@ -8,9 +8,7 @@
 // so it is run at that. Needs root and vnstat's daemon (Debian vnstat).
 //
 //   tray_idle_bench [SECONDS]
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,53 +21,11 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "bench/veth_namespaces.h"
 
 namespace {
 
 constexpr int kInterfaces = 20;
-
-const std::string kNamespace = "bcn-idlebench-" + std::to_string(getpid());
-const std::string kPeer = kNamespace + "-peer";
-
-bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
-
-// One end of each pair in the namespace the programs run in, the other in
-// a second one, so they see exactly the 20 interfaces (and lo).
-bool createInterfaces() {
-  if (!run("ip netns add " + kNamespace) || !run("ip netns add " + kPeer)) return false;
-  std::string here = "link set lo up\n", there;
-  for (int i = 0; i < kInterfaces; ++i) {
-    const std::string v = "iv" + std::to_string(i), p = "ip" + std::to_string(i);
-    here += "link add " + v + " type veth peer name " + p + " netns " + kPeer + "\n";
-    here += "link set " + v + " up\n";
-    there += "link set " + p + " up\n";
-  }
-  auto batch = [](const std::string& ns, const std::string& commands) {
-    FILE* pipe = popen(("ip -n " + ns + " -batch - >/dev/null").c_str(), "w");
-    if (pipe == nullptr) return false;
-    fwrite(commands.data(), 1, commands.size(), pipe);
-    return pclose(pipe) == 0;
-  };
-  return batch(kNamespace, here) && batch(kPeer, there);
-}
-
-// `ip netns exec` runs the program in place, so the pid is the program's.
-pid_t spawnInside(std::vector<std::string> args, const std::vector<std::string>& environment) {
-  args.insert(args.begin(), {"/usr/bin/ip", "netns", "exec", kNamespace, "/usr/bin/env"});
-  args.insert(args.begin() + 5, environment.begin(), environment.end());
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
 
 // Seconds the process's threads have run, to the nanosecond (the first
 // field of each thread's schedstat); clock ticks would be too coarse for
@@ -107,7 +63,7 @@ struct Measured {
   double rss = 0;
 };
 
-int benchmark(int seconds, const std::filesystem::path& scratch) {
+int benchmark(const bcn::bench::VethNamespaces& net, int seconds, const std::filesystem::path& scratch) {
   for (const char* dir : {"tray/state", "tray/config", "tray/runtime", "record", "vnstat"}) {
     std::filesystem::create_directories(scratch / dir);
   }
@@ -119,16 +75,17 @@ int benchmark(int seconds, const std::filesystem::path& scratch) {
   }
   const std::string tray = scratch / "tray";
   std::vector<Measured> programs{
-      {"beaconbar-tray", spawnInside({BEACONBAR_TRAY_EXECUTABLE},
+      {"beaconbar-tray", net.spawn({BEACONBAR_TRAY_EXECUTABLE},
                                      {"QT_QPA_PLATFORM=offscreen", "HOME=" + tray, "XDG_STATE_HOME=" + tray + "/state",
-                                      "XDG_CONFIG_HOME=" + tray + "/config", "XDG_RUNTIME_DIR=" + tray + "/runtime"}),
+                                      "XDG_CONFIG_HOME=" + tray + "/config", "XDG_RUNTIME_DIR=" + tray + "/runtime"},
+                 false),
        0.5, 60},
       {"beaconbar record",
-       spawnInside({BEACONBAR_EXECUTABLE, "record", "--interval", "1", "--history-file",
+       net.spawn({BEACONBAR_EXECUTABLE, "record", "--interval", "1", "--history-file",
                     (scratch / "record/history.plist").string()},
-                   {}),
+                   {}, false),
        0.1, 15},
-      {"vnstatd", spawnInside({"vnstatd", "-n", "--config", (scratch / "vnstat.conf").string()}, {}), 0, 0},
+      {"vnstatd", net.spawn({"vnstatd", "-n", "--config", (scratch / "vnstat.conf").string()}, {}, false), 0, 0},
   };
   std::this_thread::sleep_for(std::chrono::seconds(5));
   bool running = true;
@@ -186,13 +143,14 @@ int main(int argc, char** argv) {
   char scratchName[] = "/tmp/bcn-idlebench-XXXXXX";
   if (mkdtemp(scratchName) == nullptr) return 1;
   int status = 1;
-  if (createInterfaces()) {
-    status = benchmark(seconds, scratchName);
-  } else {
-    std::fprintf(stderr, "tray_idle_bench: cannot create the interfaces\n");
+  {
+    bcn::bench::VethNamespaces net("bcn-idlebench", "i");
+    if (net.create(kInterfaces)) {
+      status = benchmark(net, seconds, scratchName);
+    } else {
+      std::fprintf(stderr, "tray_idle_bench: cannot create the interfaces\n");
+    }
   }
-  run("ip netns del " + kNamespace + " 2>/dev/null");
-  run("ip netns del " + kPeer + " 2>/dev/null");
   std::filesystem::remove_all(scratchName);
   return status;
 }
