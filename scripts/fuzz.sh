@@ -4,7 +4,7 @@
 # fuzz/corpus/<target>/. Prints the executions per target and fails on the
 # first finding, leaving the input that triggered it in build-fuzz/artifacts/.
 #
-#   bash scripts/fuzz.sh                 # every target, 30 s each (what CI runs)
+#   bash scripts/fuzz.sh                 # every target, 30 s each (CI runs 15 s)
 #   FUZZ_JOBS=1 bash scripts/fuzz.sh     # one target at a time (default: one per core)
 #   bash scripts/fuzz.sh 3600 plist      # one target for an hour
 #

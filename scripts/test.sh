@@ -9,7 +9,7 @@
 #   bash scripts/test.sh suite soak    # only the parts named:
 #     suite  the build and every CTest case
 #     soak   a minute of the daemon under a mixed client population (root)
-#     fuzz   every fuzz target for 30 s
+#     fuzz   every fuzz target for 15 s
 #     bench  the IPC benchmark at reduced size beside its anchor
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -51,11 +51,11 @@ if wants soak && [ "$(id -u)" = 0 ]; then
   build-sanitize/daemon/load/beaconbar-soak --duration 60
 fi
 
-# Every fuzz target for 30 s, seeded from fuzz/corpus/. The seed is fixed so
+# Every fuzz target for 15 s, seeded from fuzz/corpus/. The seed is fixed so
 # the gate is repeatable: a finding here shows up again on the same commit,
 # and hunting for new ones is the job of longer local runs (README).
 if wants fuzz; then
-  FUZZ_SEED=1 bash scripts/fuzz.sh 30
+  FUZZ_SEED=1 bash scripts/fuzz.sh 15
 fi
 
 # The IPC round-trip benchmark at reduced size, optimised, beside its D-Bus
