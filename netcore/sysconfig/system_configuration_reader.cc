@@ -148,19 +148,24 @@ class SnapshotSource final : public SystemConfigurationSource {
     return netprefs::networkInterfaces(kernel_->links);
   }
   std::unique_ptr<netprefs::NetworkPreferences> openPreferences(std::string_view clientName) override {
-    if (!kernel_) return netprefs::NetworkPreferences::create(clientName, location_);
-    return netprefs::NetworkPreferences::create(clientName, location_, kernel_->links);
+    auto preferences = kernel_ ? netprefs::NetworkPreferences::create(clientName, location_, kernel_->links)
+                               : netprefs::NetworkPreferences::create(clientName, location_);
+    document_ = preferences ? preferences->document() : PlistDictionary{};
+    return preferences;
   }
+  // Computed from the preferences the services were read from, when they
+  // were: the file is then loaded once per reading, and a save in between
+  // cannot make the two parts disagree.
   std::unique_ptr<dynstore::DynamicStore> openDynamicStore(std::string_view clientName) override {
     if (!kernel_) return nullptr;
-    const auto preferences = openPreferences(clientName);
-    return std::make_unique<dynstore::MemoryDynamicStore>(
-        dynstore::computeStoreEntries(*kernel_, preferences ? preferences->document() : PlistDictionary{}));
+    if (!document_) openPreferences(clientName);
+    return std::make_unique<dynstore::MemoryDynamicStore>(dynstore::computeStoreEntries(*kernel_, *document_));
   }
 
  private:
   netprefs::PreferencesLocation location_;
   std::optional<dynstore::KernelState> kernel_;
+  std::optional<PlistDictionary> document_;  // of the last openPreferences(); empty when it failed
 };
 
 }  // namespace
