@@ -7,7 +7,6 @@
 
 #include "platform/subprocess.h"
 #include "tools/beaconbar/chart_request.h"
-
 #include "tools/beaconbar/cli_output.h"
 #include "tools/beaconbar/commands.h"
 #include "tools/beaconbar/history_file.h"
