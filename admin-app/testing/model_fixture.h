@@ -23,7 +23,6 @@ inline const std::string kApprove{ControlSelector::approvePairing};
 inline const std::string kDeny{ControlSelector::denyPairing};
 inline const std::string kUnpairAll{ControlSelector::unpairAll};
 
-inline constexpr ProcessIdentity kConsole{4100, 777, 501};
 inline const Date kCreated = Date::fromUnixSeconds(1'700'000'000);
 
 class ModelTest : public ::testing::Test {

@@ -56,9 +56,6 @@ class ReplyBox {
   std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
-// The console process the fake service grants the pair right to.
-inline constexpr ProcessIdentity kConsole{4100, 777, 501};
-
 struct DaemonFixture {
   enum class Store { writable, unwritable };
 

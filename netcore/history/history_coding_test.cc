@@ -8,11 +8,13 @@
 #include <limits>
 #include <vector>
 
+#include "netcore/history/testing/non_finite.h"
+
 namespace bcn {
 namespace {
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using testing::kInf;
+using testing::kNaN;
 
 // Eight little-endian doubles, as another program would write them.
 void appendBucket(PlistData& out, std::initializer_list<double> fields) {

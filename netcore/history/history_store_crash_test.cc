@@ -22,17 +22,17 @@ namespace {
 
 using testing::TempDir;
 
-const RateHistory::Retention kRetention{600, 86'400, 2'592'000};
+const RateHistory::Retention kCrashRetention{600, 86'400, 2'592'000};
 constexpr int kSamples = 200;
 
 // The map after save number `n`: every bucket depends on n, so a file
 // mixing the bytes of two saves matches no save at all.
 HistoryMap saveNumber(std::uint64_t n) {
-  RateHistory en0(kRetention);
+  RateHistory en0(kCrashRetention);
   for (int i = 1; i <= kSamples; ++i) {
     en0.add({Date{700'000'000.0 + 30 * i}, 30, 1000ull * static_cast<std::uint64_t>(i) + n, n + 7});
   }
-  RateHistory utun3(kRetention);
+  RateHistory utun3(kCrashRetention);
   utun3.add({Date{700'000'000.0}, 1, n + 1, 0});
   return {{"en0", en0}, {"utun3", utun3}};
 }

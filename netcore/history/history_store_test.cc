@@ -16,22 +16,22 @@ namespace {
 
 using bcn::testing::TempDir;
 
-const RateHistory::Retention kRetention{600, 86'400, 2'592'000};
+const RateHistory::Retention kStoreRetention{600, 86'400, 2'592'000};
 
 // Two interfaces with traffic (one carrying counts up to 2^53), one that
 // only saw idle samples and one that never saw any.
 HistoryMap sampleHistories() {
   HistoryMap map;
-  RateHistory en0(kRetention);
+  RateHistory en0(kStoreRetention);
   for (int i = 1; i <= 200; ++i) en0.add({Date{1000.0 + 30 * i}, 30, 1000ull * i, 7ull * i});
-  RateHistory big(kRetention);
+  RateHistory big(kStoreRetention);
   big.add({Date{5000}, 1, 1ull << 53, (1ull << 53) - 1});
-  RateHistory idle(kRetention);
+  RateHistory idle(kStoreRetention);
   idle.add({Date{5000}, 1, 0, 0});
   map.emplace("en0", en0);
   map.emplace("utun3", big);
   map.emplace("idle", idle);
-  map.emplace("never", RateHistory(kRetention));
+  map.emplace("never", RateHistory(kStoreRetention));
   return map;
 }
 
@@ -125,7 +125,7 @@ TEST(HistoryStoreTest, MissingUnreadableOrForeignFilesLoadEmpty) {
 TEST(HistoryStoreTest, FileTruncatedAnywhereLoadsEmptyOrWhole) {
   TempDir dir;
   HistoryMap full;
-  RateHistory en0(kRetention);
+  RateHistory en0(kStoreRetention);
   for (int i = 1; i <= 12; ++i) en0.add({Date{100.0 + 17 * i}, 17, 999ull * i, 3ull * i});
   full.emplace("en0", en0);
   full.emplace("utun3", sampleHistories().at("utun3"));

@@ -6,12 +6,13 @@
 #include <limits>
 
 #include "netcore/history/rate_sample.h"
+#include "netcore/history/testing/non_finite.h"
 
 namespace bcn {
 namespace {
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using testing::kInf;
+using testing::kNaN;
 
 RateAggregate interval(double seconds, std::uint64_t in, std::uint64_t out, double minIn,
                        double maxIn, double minOut, double maxOut) {

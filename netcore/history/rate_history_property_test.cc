@@ -11,11 +11,12 @@
 #include <vector>
 
 #include "netcore/history/rate_history.h"
+#include "netcore/history/testing/non_finite.h"
 
 namespace bcn {
 namespace {
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
+using testing::kInf;
 constexpr double kGranularity[3] = {0, 60, 3600};
 
 struct Logged {

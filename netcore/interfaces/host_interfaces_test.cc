@@ -10,18 +10,15 @@
 
 #include "netcore/interfaces/bit_names.h"
 #include "netcore/interfaces/interface_reader.h"
+#include "netcore/interfaces/testing/find_snapshot.h"
 #include "netcore/interfaces/test_namespace.h"
 #include "platform/testing/test_support.h"
 
 namespace {
 
 using bcn::InterfaceSnapshot;
+using bcn::testing::find;
 using nlohmann::json;
-
-const InterfaceSnapshot* find(const std::vector<InterfaceSnapshot>& list, const std::string& name) {
-  auto it = std::find_if(list.begin(), list.end(), [&](const InterfaceSnapshot& s) { return s.name == name; });
-  return it == list.end() ? nullptr : &*it;
-}
 
 bool hasIpFlag(const json& link, const char* flag) {
   const json flags = link.value("flags", json::array());

@@ -14,19 +14,16 @@
 #include <set>
 
 #include "netcore/interfaces/test_namespace.h"
+#include "netcore/interfaces/testing/find_snapshot.h"
 #include "platform/testing/test_support.h"
 
 namespace {
 
 using bcn::InterfaceSnapshot;
 using bcn::MediaStatus;
+using bcn::testing::find;
 using bcn::testing::TestNamespace;
 using bcn::testing::uniqueInterfaceName;
-
-const InterfaceSnapshot* find(const std::vector<InterfaceSnapshot>& list, const std::string& name) {
-  auto it = std::find_if(list.begin(), list.end(), [&](const InterfaceSnapshot& s) { return s.name == name; });
-  return it == list.end() ? nullptr : &*it;
-}
 
 const bcn::IPv6Address* findAddress(const InterfaceSnapshot& s, const std::string& address) {
   auto it = std::find_if(s.ipv6.begin(), s.ipv6.end(), [&](const bcn::IPv6Address& a) { return a.address == address; });

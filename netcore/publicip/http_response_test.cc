@@ -69,8 +69,8 @@ TEST(ParseHTTP, UnreadableStatusLineIsStatusZero) {
            std::string_view("HTTP/1.1 20\xC3\xA9 OK\r\n\r\n"),
        }) {
     const auto body = parseHTTP(bytes(response));
-    ASSERT_FALSE(body.has_value()) << testing::PrintToString(std::string(response));
-    EXPECT_EQ(body.error(), PublicIPError::http(0)) << testing::PrintToString(std::string(response));
+    ASSERT_FALSE(body.has_value()) << ::testing::PrintToString(std::string(response));
+    EXPECT_EQ(body.error(), PublicIPError::http(0)) << ::testing::PrintToString(std::string(response));
   }
   // Runs of spaces are one separator; the version piece is not checked.
   EXPECT_EQ(parsed("GARBAGE    200   OK\r\n\r\nok"), "ok");
@@ -142,7 +142,7 @@ TEST(Dechunk, BrokenSizeLinesAndShortChunksAreMalformed) {
            std::string_view("10000000000000000\r\nx\r\n"),  // beyond 64 bits
            std::string_view("5\r\nhello\r\nq\r\n"),   // a good chunk, then a bad size
        }) {
-    EXPECT_EQ(dechunked(body), kMalformed) << testing::PrintToString(std::string(body));
+    EXPECT_EQ(dechunked(body), kMalformed) << ::testing::PrintToString(std::string(body));
   }
 }
 

@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <linux/if_addr.h>
-#include <linux/if_arp.h>
 #include <linux/if_link.h>
 #include <linux/ipv6.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
+#include <net/if_arp.h>
 #include <sys/socket.h>
 
 #include <cstring>

@@ -8,20 +8,16 @@
 
 #include "netcore/sysconfig/keyed_fields.h"
 #include "netcore/sysconfig/keyed_json.h"
+#include "platform/testing/plist_keys.h"
 
 namespace bcn {
 namespace {
 
 using Json = nlohmann::ordered_json;
+using testing::keysOf;
 
 const InterfaceFingerprint kFull{"en0-key", "en0", "Wi-Fi", "aa:bb:cc:dd:ee:ff", true};
 const InterfaceFingerprint kBare{"utun3-key", "utun3", std::nullopt, std::nullopt, false};
-
-std::vector<std::string> keysOf(const PlistDictionary& dictionary) {
-  std::vector<std::string> keys;
-  for (const auto& [key, value] : dictionary) keys.push_back(key);
-  return keys;
-}
 
 TEST(InterfaceFingerprintEncoding, WritesOptionalKeysOnlyWhenPresent) {
   EXPECT_EQ(keysOf(kFull.toPlist()),

@@ -8,19 +8,15 @@
 
 #include "netcore/sysconfig/keyed_fields.h"
 #include "netcore/sysconfig/keyed_json.h"
+#include "platform/testing/plist_keys.h"
 
 namespace bcn {
 namespace {
 
 using Json = nlohmann::ordered_json;
+using testing::keysOf;
 
 const TunnelOwner kOwner{4242, "Foo VPN", "/opt/Foo.app/Contents/MacOS/foo"};
-
-std::vector<std::string> keysOf(const PlistDictionary& dictionary) {
-  std::vector<std::string> keys;
-  for (const auto& [key, value] : dictionary) keys.push_back(key);
-  return keys;
-}
 
 TEST(TunnelOwnerEncoding, WritesPidNameAndPathInOrder) {
   const PlistDictionary plist = kOwner.toPlist();

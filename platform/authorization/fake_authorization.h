@@ -60,4 +60,12 @@ class FakeAuthorizationServices final : public AuthorizationServices {
   int live_ = 0;
 };
 
+namespace testing {
+
+// The console process the tests of the daemon and of the console's model
+// grant the pair right to.
+inline constexpr ProcessIdentity kConsole{4100, 777, 501};
+
+}  // namespace testing
+
 }  // namespace bcn

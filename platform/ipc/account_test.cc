@@ -94,7 +94,7 @@ class NamespacedChild {
 class PeerAccount : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!testing::runningAsRoot()) GTEST_SKIP() << "needs root: maps uids of another user's namespace";
+    if (!bcn::testing::runningAsRoot()) GTEST_SKIP() << "needs root: maps uids of another user's namespace";
   }
 };
 

@@ -19,14 +19,14 @@ using bcn::testing::kConsole;
 using bcn::testing::kCreated;
 using bcn::testing::kDeny;
 using bcn::testing::kUnpairAll;
-using Kind = SessionCommand::Kind;
+using Command = SessionCommand::Kind;
 
 TEST(SessionLine, CommandsTheirArgumentsAndWhatIsNoCommand) {
   EXPECT_EQ(parseSessionLine("  approve  3f2a \t")->requestID, "3f2a");
-  EXPECT_EQ(parseSessionLine("deny X")->kind, Kind::deny);
-  EXPECT_EQ(parseSessionLine("unpair-all")->kind, Kind::unpairAll);
-  EXPECT_EQ(parseSessionLine("")->kind, Kind::skip);
-  EXPECT_EQ(parseSessionLine("   # approve X")->kind, Kind::skip);
+  EXPECT_EQ(parseSessionLine("deny X")->kind, Command::deny);
+  EXPECT_EQ(parseSessionLine("unpair-all")->kind, Command::unpairAll);
+  EXPECT_EQ(parseSessionLine("")->kind, Command::skip);
+  EXPECT_EQ(parseSessionLine("   # approve X")->kind, Command::skip);
 
   EXPECT_EQ(parseSessionLine("approve").error(), "approve takes a request id");
   EXPECT_EQ(parseSessionLine("approve A B").error(), "approve takes a request id");
