@@ -1,8 +1,8 @@
 // Reading the two rtnetlink dumps that a kernel view is made of, and the
 // view's on-demand answers.
-#include <linux/if_arp.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
+#include <net/if_arp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <fcntl.h>

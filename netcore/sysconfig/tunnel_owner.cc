@@ -8,7 +8,7 @@
 namespace bcn {
 namespace {
 
-std::expected<TunnelOwner, PlatformError> fromFields(
+std::expected<TunnelOwner, PlatformError> ownerFromFields(
     const std::expected<PlistDictionary, PlatformError>& fields) {
   if (!fields) return std::unexpected(fields.error());
   auto pid = keyed::requiredInt32(*fields, "pid");
@@ -35,11 +35,11 @@ nlohmann::ordered_json toJson(const TunnelOwner& owner) {
 }
 
 std::expected<TunnelOwner, PlatformError> TunnelOwner::fromPlist(const PlistValue& encoded) {
-  return fromFields(keyed::fieldsOf(encoded));
+  return ownerFromFields(keyed::fieldsOf(encoded));
 }
 
 std::expected<TunnelOwner, PlatformError> tunnelOwnerFromJson(const nlohmann::ordered_json& encoded) {
-  return fromFields(keyed::fieldsOf(encoded));
+  return ownerFromFields(keyed::fieldsOf(encoded));
 }
 
 }  // namespace bcn

@@ -1,7 +1,7 @@
 #include "platform/dynstore/store_entries.h"
 
 #include <gtest/gtest.h>
-#include <linux/if_arp.h>
+#include <net/if_arp.h>
 #include <netinet/in.h>
 
 #include "platform/dynstore/store_notifier.h"

@@ -1,6 +1,6 @@
 #include "platform/netprefs/default_preferences.h"
 
-#include <linux/if_arp.h>
+#include <net/if_arp.h>
 
 #include <set>
 

@@ -1,7 +1,7 @@
 #include "platform/netprefs/default_preferences.h"
 
 #include <gtest/gtest.h>
-#include <linux/if_arp.h>
+#include <net/if_arp.h>
 
 #include <regex>
 

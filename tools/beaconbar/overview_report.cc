@@ -13,7 +13,7 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-std::string seconds(double value) {
+std::string secondsText(double value) {
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "%.1f s", value);
   return buffer;
@@ -25,7 +25,7 @@ std::string rateLine(const std::optional<RateSample>& rate) {
 }
 
 std::string interfacesSection(const OverviewReport& report) {
-  std::string out = "Interfaces (traffic over " + seconds(report.sampleSeconds) + ")\n";
+  std::string out = "Interfaces (traffic over " + secondsText(report.sampleSeconds) + ")\n";
   if (report.interfaces.empty()) return out + "  none\n";
   std::size_t nameWidth = 0;
   for (const auto& i : report.interfaces) nameWidth = std::max(nameWidth, displayWidth(i.snapshot.name));

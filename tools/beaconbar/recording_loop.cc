@@ -8,7 +8,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-Clock::duration seconds(double value) {
+Clock::duration toDuration(double value) {
   return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(value));
 }
 
@@ -25,8 +25,8 @@ std::string standbyNotice(const RecordingSession& session) {
 std::expected<void, std::string> runRecordingLoop(RecordingSession& session, InterfaceReader& reader,
                                                   SignalWaiter& signals, const RecordingSchedule& schedule,
                                                   const RecordingEvents& events) {
-  const auto interval = seconds(schedule.intervalSeconds);
-  const auto saveEvery = seconds(schedule.saveEverySeconds);
+  const auto interval = toDuration(schedule.intervalSeconds);
+  const auto saveEvery = toDuration(schedule.saveEverySeconds);
   // Empty for none.
   std::string shown;
   std::string saveProblem;
