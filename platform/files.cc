@@ -15,14 +15,13 @@
 #include <optional>
 #include <string>
 
+#include "platform/files_failure.h"
 #include "platform/unique_fd.h"
 
 namespace bcn::files {
 namespace {
 
-std::unexpected<PlatformError> failure(const std::string& step, const std::filesystem::path& path) {
-  return std::unexpected(PlatformError::fromErrno(errno, step + " " + path.string()));
-}
+using detail::failure;
 
 bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
   while (!bytes.empty()) {

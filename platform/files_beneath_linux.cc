@@ -10,12 +10,12 @@
 #include <cerrno>
 #include <string>
 
+#include "platform/files_failure.h"
+
 namespace bcn::files {
 namespace {
 
-std::unexpected<PlatformError> stepFailed(const std::string& step, const std::filesystem::path& path) {
-  return std::unexpected(PlatformError::fromErrno(errno, step + " " + path.string()));
-}
+using detail::failure;
 
 // openat2 without links; `beneath` also keeps the walk inside `directory`.
 int openWithoutLinks(int directory, const std::filesystem::path& path, std::uint64_t flags, bool beneath) {
@@ -34,9 +34,9 @@ int openWithoutLinks(int directory, const std::filesystem::path& path, std::uint
 std::expected<LookupDirectory, PlatformError> openDirectoryWithoutLinks(const std::filesystem::path& path) {
   LookupDirectory directory;
   directory.fd.reset(openWithoutLinks(AT_FDCWD, path, O_PATH | O_DIRECTORY, false));
-  if (!directory.fd.valid()) return stepFailed("open directory", path);
+  if (!directory.fd.valid()) return failure("open directory", path);
   struct stat st {};
-  if (::fstat(directory.fd.get(), &st) != 0) return stepFailed("stat", path);
+  if (::fstat(directory.fd.get(), &st) != 0) return failure("stat", path);
   directory.owner = st.st_uid;
   return directory;
 }
@@ -49,27 +49,27 @@ std::expected<std::vector<std::uint8_t>, PlatformError> readFileBeneath(const Lo
                                                                         const std::filesystem::path& relative,
                                                                         std::size_t maxBytes) {
   UniqueFd located(openWithoutLinks(directory.fd.get(), relative, O_PATH, true));
-  if (!located.valid()) return stepFailed("open", relative);
+  if (!located.valid()) return failure("open", relative);
   struct stat seen {};
-  if (::fstat(located.get(), &seen) != 0) return stepFailed("stat", relative);
+  if (::fstat(located.get(), &seen) != 0) return failure("stat", relative);
   if (!S_ISREG(seen.st_mode) || seen.st_uid != directory.owner) {
     errno = S_ISREG(seen.st_mode) ? EPERM : S_ISDIR(seen.st_mode) ? EISDIR : EINVAL;
-    return stepFailed("read", relative);
+    return failure("read", relative);
   }
   if (static_cast<std::uint64_t>(seen.st_size) > maxBytes) {
     errno = EFBIG;
-    return stepFailed("read", relative);
+    return failure("read", relative);
   }
   // Opened again by name, so the file may have been swapped meanwhile:
   // O_NONBLOCK keeps a FIFO swapped in from blocking, and the content is
   // only read when it is still the file looked at.
   UniqueFd fd(openWithoutLinks(directory.fd.get(), relative, O_RDONLY | O_NONBLOCK | O_NOCTTY, true));
-  if (!fd.valid()) return stepFailed("open", relative);
+  if (!fd.valid()) return failure("open", relative);
   struct stat opened {};
-  if (::fstat(fd.get(), &opened) != 0) return stepFailed("stat", relative);
+  if (::fstat(fd.get(), &opened) != 0) return failure("stat", relative);
   if (opened.st_dev != seen.st_dev || opened.st_ino != seen.st_ino) {
     errno = EAGAIN;
-    return stepFailed("read", relative);
+    return failure("read", relative);
   }
   // Read one byte past the limit, so a file grown since the look is refused.
   std::vector<std::uint8_t> bytes(maxBytes + 1);
@@ -77,13 +77,13 @@ std::expected<std::vector<std::uint8_t>, PlatformError> readFileBeneath(const Lo
   while (filled < bytes.size()) {
     const ssize_t n = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return stepFailed("read", relative);
+    if (n < 0) return failure("read", relative);
     if (n == 0) break;
     filled += static_cast<std::size_t>(n);
   }
   if (filled > maxBytes) {
     errno = EFBIG;
-    return stepFailed("read", relative);
+    return failure("read", relative);
   }
   bytes.resize(filled);
   return bytes;
