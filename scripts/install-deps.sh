@@ -57,15 +57,18 @@ test=(
 test+=(prometheus prometheus-node-exporter)
 # the tray's idle benchmark runs vnstat's daemon beside it as its anchor
 test+=(vnstat)
+# The suite's, the fuzz targets' and the packages' builds go through a
+# compiler cache: a run after a small change compiles only what it touched.
+test+=(ccache)
 # libFuzzer and the sanitizer runtimes (clang 14 cannot compile
 # std::expected against GCC 12's library; 19 can).
-fuzz=("${main[@]}" clang-19 libclang-rt-19-dev)
+fuzz=("${main[@]}" clang-19 libclang-rt-19-dev ccache)
 # On top of the build's own: dpkg-shlibdeps, dpkg-deb and lintian for the
 # packages; debootstrap and systemd-nspawn for a Debian 12 root booted with
 # systemd as PID 1; python3 types the administrator's password on a
 # pseudo-terminal there.
 package=(
-  "${build[@]}" dpkg-dev file lintian
+  "${build[@]}" dpkg-dev file lintian ccache
   debootstrap systemd-container util-linux iproute2
   python3
 )
