@@ -14,6 +14,10 @@
 # Inputs that reach new code are kept in build-fuzz/corpus/<target>/ and
 # reused by later runs; copy the useful ones into fuzz/corpus/ by hand.
 # Reproduce a finding with: build-fuzz/fuzz/<target>_fuzz <artifact file>
+#
+# BCN_FUZZ_BUILD_ONLY=1 builds the targets and runs none. One run at a time
+# holds build-fuzz/: a second waits for the first (CI builds the targets in
+# the background while the suite runs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,9 +28,16 @@ if ! [[ $seconds =~ ^[1-9][0-9]*$ ]]; then
   exit 2
 fi
 
+mkdir -p build-fuzz
+exec 9>build-fuzz/.lock
+flock 9
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 cmake -S . -B build-fuzz -G Ninja -DBCN_FUZZ=ON -DCMAKE_BUILD_TYPE=Debug \
-  -DCMAKE_C_COMPILER=clang-19 -DCMAKE_CXX_COMPILER=clang++-19 -DCMAKE_C_FLAGS=-O1 -DCMAKE_CXX_FLAGS=-O1 >/dev/null
+  -DCMAKE_C_COMPILER=clang-19 -DCMAKE_CXX_COMPILER=clang++-19 -DCMAKE_C_FLAGS=-O1 -DCMAKE_CXX_FLAGS=-O1 \
+  "${launcher[@]}" >/dev/null
 cmake --build build-fuzz --parallel "$(nproc)"
+[ "${BCN_FUZZ_BUILD_ONLY:-0}" = 1 ] && exit 0
 
 if [ "$#" -eq 0 ]; then
   set -- $(find build-fuzz/fuzz -maxdepth 1 -type f -executable -name '*_fuzz' -printf '%f\n' | sed 's/_fuzz$//' | sort)

@@ -19,15 +19,23 @@
 # scripts (deploy/debian/) call deb-systemd-helper and deb-systemd-invoke
 # as dh_installsystemd would.
 #
-# Built optimised, without tests or benchmarks, in its own build directory.
-# Set BCN_PACKAGE_REUSE=1 to skip the build when the packages exist, and
-# BCN_PACKAGE_CONFIGURE_ONLY=1 to only configure the build directory (the
-# test script builds a benchmark there with the same flags).
+# Built optimised, without tests, in its own build directory.
+#   BCN_PACKAGE_REUSE=1       skip the build when the packages exist
+#   BCN_PACKAGE_BENCHMARKS=1  also build every benchmark in that directory
+#   BCN_PACKAGE_TARGET=NAME   build only target NAME there, benchmarks
+#                             configured in, and make no packages (the test
+#                             script's benchmark is built this way, with the
+#                             packages' flags and objects)
+# One run at a time holds the build directory: a second waits for the first
+# (CI builds the packages in the background while the suite runs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=build-package
 out=$build/packages
+mkdir -p "$build"
+exec 9>"$build/.lock"
+flock 9
 if [ "${BCN_PACKAGE_REUSE:-0}" = 1 ] && compgen -G "$out/beaconbar-admin_*.deb" >/dev/null \
    && compgen -G "$out/beaconbar_*.deb" >/dev/null; then
   echo "package.sh: reusing $(ls "$out"/*.deb | tr '\n' ' ')"
@@ -43,14 +51,17 @@ configure() {
     -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
     -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_DOCDIR=share/doc/beaconbar-admin "${launcher[@]}" >/dev/null
 }
-if [ "${BCN_PACKAGE_CONFIGURE_ONLY:-0}" = 1 ]; then
+if [ -n "${BCN_PACKAGE_TARGET:-}" ]; then
   configure ON
+  cmake --build "$build" --target "$BCN_PACKAGE_TARGET"
   exit 0
 fi
 
 # The build's own packages, then dpkg-dev and lintian.
 [ "$(id -u)" = 0 ] && bash scripts/install-deps.sh package
-configure OFF
+benchmarks=OFF
+[ "${BCN_PACKAGE_BENCHMARKS:-0}" = 1 ] && benchmarks=ON
+configure "$benchmarks"
 cmake --build "$build" -j"$(nproc)"
 rm -rf "$out" && mkdir -p "$out"
 (cd "$build" && cpack -G DEB -B "$PWD/packages" >/dev/null)

@@ -30,9 +30,12 @@ bash scripts/install-deps.sh "${purposes[@]}"
 
 if wants suite || wants soak; then
   # Line tables only (-g1): the sanitizers' reports still name every frame
-  # with its file and line, and the build and its links are cheaper.
+  # with its file and line, and the build and its links are cheaper. The
+  # benchmarks are built optimised elsewhere (the bench part, bench.sh).
+  launcher=()
+  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
   cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBCN_SANITIZE=ON \
-    -DCMAKE_C_FLAGS_DEBUG=-g1 -DCMAKE_CXX_FLAGS_DEBUG=-g1
+    -DCMAKE_C_FLAGS_DEBUG=-g1 -DCMAKE_CXX_FLAGS_DEBUG=-g1 -DBCN_BUILD_BENCHMARKS=OFF "${launcher[@]}"
   cmake --build build-sanitize
 fi
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
@@ -63,8 +66,6 @@ fi
 # the packages' build directory with the packages' flags, so what it
 # compiles is not compiled again when scripts/package.sh runs next.
 if wants bench; then
-  BCN_PACKAGE_CONFIGURE_ONLY=1 bash scripts/package.sh
-  cmake -S . -B build-package -DBCN_BUILD_BENCHMARKS=ON >/dev/null
-  cmake --build build-package --target ipc_bench
+  BCN_PACKAGE_TARGET=ipc_bench bash scripts/package.sh
   ./build-package/bench/ipc_bench --quick
 fi
