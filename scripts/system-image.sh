@@ -4,20 +4,55 @@
 # debootstrap minbase plus systemd, dbus, polkit and the tools the walk uses.
 # Does nothing when the image exists. Needs root.
 #
+#   bash scripts/system-image.sh         the image
+#   bash scripts/system-image.sh suite   also the test suite's machine root
+#                                        ($BCN_SYSTEM_TEST_HOME/suite-root):
+#                                        the image plus install-deps.sh test
+#
 # scripts/system-test.sh runs it; .ci/run also starts it in the background
-# before the build, because a cold image is mostly downloading and
-# unpacking and overlaps well with the compiler. Two runs at once take
-# turns on a lock, so the second finds the image made.
+# before the build, because a cold image and the suite's packages are mostly
+# downloading and unpacking and overlap well with the compiler. Two runs at
+# once take turns on a lock, so the second finds the work done.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 [ "$(id -u)" = 0 ] || { echo "system-image.sh: run as root" >&2; exit 1; }
+case "${1:-}" in
+'' | suite) ;;
+*) echo "usage: $0 [suite]" >&2; exit 2 ;;
+esac
 home=${BCN_SYSTEM_TEST_HOME:-/var/tmp/beaconbar-system-test}
 base=$home/base
-mkdir -p "$home"
+archives=$home/apt-archives
+mkdir -p "$home" "$archives/partial"
 exec 9>"$home/image.lock"
 flock 9
-[ -f "$home/base.tar" ] && exit 0
+
+# The suite's root is booted once and then thrown away (system-test.sh), so
+# it is only ever made from the current image and the current package list;
+# the key says which.
+make_suite_root() {
+  local suite=$home/suite-root key
+  key="$(stat -c %Y "$home/base.tar") $(sha256sum <scripts/install-deps.sh)"
+  [ -d "$suite" ] && [ "$(cat "$suite.key" 2>/dev/null)" = "$key" ] && return 0
+  local started; started=$(date +%s)
+  rm -f "$suite.key"
+  rm -rf --one-file-system "$suite" && mkdir -p "$suite" && tar -C "$suite" -xf "$home/base.tar"
+  # This host's download cache has most of them when its own suite ran
+  # here; links cost nothing where both are on one file system.
+  cp -nl /var/cache/apt/archives/*.deb "$archives/" 2>/dev/null || true
+  systemd-nspawn -q -D "$suite" --register=no --keep-unit --bind="$archives:/var/cache/apt/archives" \
+    --bind-ro="$PWD/scripts:/root/bcn-scripts" env DEBIAN_FRONTEND=noninteractive \
+    bash /root/bcn-scripts/install-deps.sh test </dev/null >"$home/test-deps.log" 2>&1 ||
+    { tail -n 20 "$home/test-deps.log" >&2; echo "system-image.sh: installing the test suite's packages failed" >&2; return 1; }
+  echo "$key" >"$suite.key"
+  echo "system-image.sh: made $suite in $(( $(date +%s) - started )) s"
+}
+
+if [ -f "$home/base.tar" ]; then
+  [ "${1:-}" = suite ] && make_suite_root
+  exit 0
+fi
 
 bash scripts/install-deps.sh package
 started=$(date +%s)
@@ -44,3 +79,5 @@ chroot "$base" apt-get clean
 rm -f "$base/.bootstrapped"
 tar -C "$base" -cf "$home/base.tar.tmp" . && mv "$home/base.tar.tmp" "$home/base.tar" && rm -rf "$base"
 echo "system-image.sh: made $home/base.tar in $(( $(date +%s) - started )) s"
+[ "${1:-}" = suite ] && make_suite_root
+exit 0

@@ -5,8 +5,9 @@
 # the road as users do, then checks that both ways of uninstalling leave
 # nothing behind. Prints the time of each step. Needs root.
 #
-# After the walk the machine also runs the test suite (scripts/test.sh
-# suite) from this clone, bound into it at the same path.
+# After the walk a second fresh machine, the image plus the suite's
+# packages, runs the test suite (scripts/test.sh suite) from this clone,
+# bound into it at the same path.
 #
 # The container's root is made anew from a cached image
 # (/var/tmp/beaconbar-system-test/base.tar: debootstrap minbase plus
@@ -147,19 +148,23 @@ source "$repo/scripts/system-test-walk.sh"
 # sandbox). The soak, the fuzz gate and the benchmark ran on this host: the
 # first exercises the same daemon under load with time limits set for the
 # host, the others pure code.
-step "the test suite's packages (install-deps.sh test)"
+#
+# The suite gets a machine of its own, the image plus the suite's packages
+# (install-deps.sh test): CI makes it in the background while it builds,
+# otherwise it is made here.
+step "the test suite's machine (system-image.sh suite)"
 power_off
-# This host's download cache has most of them, as test.sh just installed
-# them here; links cost nothing where both are on one file system.
-cp -nl /var/cache/apt/archives/*.deb "$archives/" 2>/dev/null || true
-systemd-nspawn -q -D "$root" --register=no --keep-unit --bind="$archives:/var/cache/apt/archives" \
-  --bind-ro="$repo/scripts:/root/bcn-scripts" env DEBIAN_FRONTEND=noninteractive \
-  bash /root/bcn-scripts/install-deps.sh test </dev/null >"$home/test-deps.log" 2>&1 ||
-  { tail -n 20 "$home/test-deps.log" >&2; fail "installing the test suite's packages failed"; }
+suite_machine=0
+if bash scripts/system-image.sh suite; then
+  rm -rf --one-file-system "$root"
+  mv "$home/suite-root" "$root" && rm -f "$home/suite-root.key" && suite_machine=1
+fi
+((suite_machine)) || fail "making the test suite's machine failed (log $home/test-deps.log)"
 
 step "scripts/test.sh suite on the booted machine"
-boot --private-network --bind="$repo:$repo"
-if inside systemd-run --quiet --wait --pipe --collect --service-type=exec -p WorkingDirectory="$repo" \
+rm -f "$home/test.log"
+((suite_machine)) && boot --private-network --bind="$repo:$repo"
+if ((suite_machine)) && inside systemd-run --quiet --wait --pipe --collect --service-type=exec -p WorkingDirectory="$repo" \
     -E HOME=/root -E LANG=C.UTF-8 bash scripts/test.sh suite </dev/null >"$home/test.log" 2>&1; then
   tested=0
 else
