@@ -20,12 +20,11 @@
 # as dh_installsystemd would.
 #
 # Built optimised, without tests, in its own build directory.
-#   BCN_PACKAGE_REUSE=1       skip the build when the packages exist
-#   BCN_PACKAGE_BENCHMARKS=1  also build every benchmark in that directory
-#   BCN_PACKAGE_TARGET=NAME   build only target NAME there, benchmarks
-#                             configured in, and make no packages (the test
-#                             script's benchmark is built this way, with the
-#                             packages' flags and objects)
+#   BCN_PACKAGE_REUSE=1      skip the build when the packages exist
+#   BCN_PACKAGE_TARGET=NAME  build only target NAME there, benchmarks
+#                            configured in, and make no packages (the test
+#                            script's benchmark is built this way, with the
+#                            packages' flags and objects)
 # One run at a time holds the build directory: a second waits for the first
 # (CI builds the packages in the background while the suite runs).
 set -euo pipefail
@@ -59,9 +58,7 @@ fi
 
 # The build's own packages, then dpkg-dev and lintian.
 [ "$(id -u)" = 0 ] && bash scripts/install-deps.sh package
-benchmarks=OFF
-[ "${BCN_PACKAGE_BENCHMARKS:-0}" = 1 ] && benchmarks=ON
-configure "$benchmarks"
+configure OFF
 cmake --build "$build" -j"$(nproc)"
 rm -rf "$out" && mkdir -p "$out"
 (cd "$build" && cpack -G DEB -B "$PWD/packages" >/dev/null)

@@ -30,12 +30,11 @@ bash scripts/install-deps.sh "${purposes[@]}"
 
 if wants suite || wants soak; then
   # Line tables only (-g1): the sanitizers' reports still name every frame
-  # with its file and line, and the build and its links are cheaper. The
-  # benchmarks are built optimised elsewhere (the bench part, bench.sh).
+  # with its file and line, and the build and its links are cheaper.
   launcher=()
   command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
   cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBCN_SANITIZE=ON \
-    -DCMAKE_C_FLAGS_DEBUG=-g1 -DCMAKE_CXX_FLAGS_DEBUG=-g1 -DBCN_BUILD_BENCHMARKS=OFF "${launcher[@]}"
+    -DCMAKE_C_FLAGS_DEBUG=-g1 -DCMAKE_CXX_FLAGS_DEBUG=-g1 "${launcher[@]}"
   cmake --build build-sanitize
 fi
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
