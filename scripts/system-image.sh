@@ -7,7 +7,8 @@
 #   bash scripts/system-image.sh         the image
 #   bash scripts/system-image.sh suite   also the test suite's machine root
 #                                        ($BCN_SYSTEM_TEST_HOME/suite-root):
-#                                        the image plus install-deps.sh test
+#                                        the image plus install-deps.sh test,
+#                                        itself cached as suite.tar
 #
 # scripts/system-test.sh runs it; .ci/run also starts it in the background
 # before the build, because a cold image and the suite's packages are mostly
@@ -28,23 +29,30 @@ mkdir -p "$home" "$archives/partial"
 exec 9>"$home/image.lock"
 flock 9
 
-# The suite's root is booted once and then thrown away (system-test.sh), so
-# it is only ever made from the current image and the current package list;
-# the key says which.
+# The suite's root is booted once and then thrown away (system-test.sh);
+# what it starts from is cached beside the image as suite.tar, made from the
+# current image and the current package list (the key says which).
 make_suite_root() {
-  local suite=$home/suite-root key
+  local suite=$home/suite-root cache=$home/suite.tar key started
   key="$(stat -c %Y "$home/base.tar") $(sha256sum <scripts/install-deps.sh)"
   [ -d "$suite" ] && [ "$(cat "$suite.key" 2>/dev/null)" = "$key" ] && return 0
-  local started; started=$(date +%s)
+  started=$(date +%s)
   rm -f "$suite.key"
-  rm -rf --one-file-system "$suite" && mkdir -p "$suite" && tar -C "$suite" -xf "$home/base.tar"
-  # This host's download cache has most of them when its own suite ran
-  # here; links cost nothing where both are on one file system.
-  cp -nl /var/cache/apt/archives/*.deb "$archives/" 2>/dev/null || true
-  systemd-nspawn -q -D "$suite" --register=no --keep-unit --bind="$archives:/var/cache/apt/archives" \
-    --bind-ro="$PWD/scripts:/root/bcn-scripts" env DEBIAN_FRONTEND=noninteractive \
-    bash /root/bcn-scripts/install-deps.sh test </dev/null >"$home/test-deps.log" 2>&1 ||
-    { tail -n 20 "$home/test-deps.log" >&2; echo "system-image.sh: installing the test suite's packages failed" >&2; return 1; }
+  rm -rf --one-file-system "$suite" && mkdir -p "$suite"
+  if [ -f "$cache" ] && [ "$(cat "$cache.key" 2>/dev/null)" = "$key" ]; then
+    tar -C "$suite" -xf "$cache"
+  else
+    tar -C "$suite" -xf "$home/base.tar"
+    # This host's download cache has most of them when its own suite ran
+    # here; links cost nothing where both are on one file system.
+    cp -nl /var/cache/apt/archives/*.deb "$archives/" 2>/dev/null || true
+    systemd-nspawn -q -D "$suite" --register=no --keep-unit --bind="$archives:/var/cache/apt/archives" \
+      --bind-ro="$PWD/scripts:/root/bcn-scripts" env DEBIAN_FRONTEND=noninteractive \
+      bash /root/bcn-scripts/install-deps.sh test </dev/null >"$home/test-deps.log" 2>&1 ||
+      { tail -n 20 "$home/test-deps.log" >&2; echo "system-image.sh: installing the test suite's packages failed" >&2; return 1; }
+    rm -f "$cache.key"
+    tar -C "$suite" -cf "$cache.tmp" . && mv "$cache.tmp" "$cache" && echo "$key" >"$cache.key"
+  fi
   echo "$key" >"$suite.key"
   echo "system-image.sh: made $suite in $(( $(date +%s) - started )) s"
 }
