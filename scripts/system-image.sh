@@ -57,35 +57,33 @@ make_suite_root() {
   echo "system-image.sh: made $suite in $(( $(date +%s) - started )) s"
 }
 
-if [ -f "$home/base.tar" ]; then
-  [ "${1:-}" = suite ] && make_suite_root
-  exit 0
-fi
+make_image() {
+  bash scripts/install-deps.sh package
+  local started machine=bcn-systest mirror
+  started=$(date +%s)
+  # Debian 12 minbase, as a new machine has it, with systemd as init, the
+  # system bus and polkit (the daemon's authorization), sudo for the
+  # administrator, iproute2 for the links and socat to hold a tun queue.
+  if [ ! -f "$base/.bootstrapped" ]; then
+    rm -rf "$base"
+    mirror=$(awk '/^URIs:/{print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
+    debootstrap --variant=minbase \
+      --include=systemd,systemd-sysv,dbus,polkitd,pkexec,iproute2,procps,sudo,libpam-systemd \
+      bookworm "$base" "${mirror:-http://deb.debian.org/debian}" >"$home/debootstrap.log" 2>&1 ||
+      { tail -n 20 "$home/debootstrap.log" >&2; exit 1; }
+    touch "$base/.bootstrapped"
+  fi
+  echo $machine >"$base/etc/hostname"
+  printf '127.0.0.1\tlocalhost\n127.0.1.1\t%s\n::1\t\tlocalhost ip6-localhost ip6-loopback\n' $machine >"$base/etc/hosts"
+  cp /etc/apt/sources.list.d/debian.sources "$base/etc/apt/sources.list.d/" 2>/dev/null && rm -f "$base/etc/apt/sources.list"
+  cp /etc/resolv.conf "$base/etc/resolv.conf"
+  chroot "$base" apt-get update -q >/dev/null
+  chroot "$base" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends socat >/dev/null
+  chroot "$base" apt-get clean
+  rm -f "$base/.bootstrapped"
+  tar -C "$base" -cf "$home/base.tar.tmp" . && mv "$home/base.tar.tmp" "$home/base.tar" && rm -rf "$base"
+  echo "system-image.sh: made $home/base.tar in $(( $(date +%s) - started )) s"
+}
 
-bash scripts/install-deps.sh package
-started=$(date +%s)
-machine=bcn-systest
-# Debian 12 minbase, as a new machine has it, with systemd as init, the
-# system bus and polkit (the daemon's authorization), sudo for the
-# administrator, iproute2 for the links and socat to hold a tun queue.
-if [ ! -f "$base/.bootstrapped" ]; then
-  rm -rf "$base"
-  mirror=$(awk '/^URIs:/{print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
-  debootstrap --variant=minbase \
-    --include=systemd,systemd-sysv,dbus,polkitd,pkexec,iproute2,procps,sudo,libpam-systemd \
-    bookworm "$base" "${mirror:-http://deb.debian.org/debian}" >"$home/debootstrap.log" 2>&1 ||
-    { tail -n 20 "$home/debootstrap.log" >&2; exit 1; }
-  touch "$base/.bootstrapped"
-fi
-echo $machine >"$base/etc/hostname"
-printf '127.0.0.1\tlocalhost\n127.0.1.1\t%s\n::1\t\tlocalhost ip6-localhost ip6-loopback\n' $machine >"$base/etc/hosts"
-cp /etc/apt/sources.list.d/debian.sources "$base/etc/apt/sources.list.d/" 2>/dev/null && rm -f "$base/etc/apt/sources.list"
-cp /etc/resolv.conf "$base/etc/resolv.conf"
-chroot "$base" apt-get update -q >/dev/null
-chroot "$base" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends socat >/dev/null
-chroot "$base" apt-get clean
-rm -f "$base/.bootstrapped"
-tar -C "$base" -cf "$home/base.tar.tmp" . && mv "$home/base.tar.tmp" "$home/base.tar" && rm -rf "$base"
-echo "system-image.sh: made $home/base.tar in $(( $(date +%s) - started )) s"
-[ "${1:-}" = suite ] && make_suite_root
-exit 0
+[ -f "$home/base.tar" ] || make_image
+if [ "${1:-}" = suite ]; then make_suite_root; fi
