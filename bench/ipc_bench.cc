@@ -1,4 +1,6 @@
-// Round trips of statusWithToken:reply: over our IPC layer beside the anchor
+// Round trips of statusWithToken:reply: over our IPC layer, and through the
+// admin daemon's own app service (its sessions, workers, pairing store and
+// code requirement: what `beaconbar status` meets), beside the anchor
 // a Linux user would otherwise reach for: a D-Bus method call to a trivial
 // service on a private dbus-daemon, started by this program and measured in
 // the same run. Each load runs 1, 16 and 64 concurrent clients, each client
@@ -31,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/daemon_status_service.h"
 #include "bench/summary_line.h"
 #include "bench/unix_echo_floor.h"
 #include "platform/ipc/client.h"
@@ -314,27 +317,46 @@ int main(int argc, char** argv) {
     return [line, &callBytes] { return bcn::bench::UnixEchoFloor::roundTrip(line->fd, *callBytes, line->scratch); };
   };
 
+  // The daemon's app service, called with a token as a paired app calls.
+  auto daemonService = bcn::bench::DaemonStatusService::start(dir + "/daemon");
+  if (!daemonService) return std::fprintf(stderr, "cannot start the daemon's app service\n"), 1;
+  auto daemonConnection = [&] {
+    auto client =
+        std::shared_ptr<bcn::ipc::Client>(std::move(*bcn::ipc::Client::connect(daemonService->socketPath())));
+    bcn::PlistDictionary arguments{{"token", daemonService->token()}};
+    return [client, arguments] {
+      auto r = client->callSync("statusWithToken:reply:", arguments, 5s);
+      return r.has_value() && !r->error;
+    };
+  };
+
   std::printf("statusWithToken:reply: round trips, %lld ms per load, %u cores, %zu server threads\n",
               static_cast<long long>(duration.count()), std::thread::hardware_concurrency(),
               bcn::ipc::Server::defaultThreads());
+  std::printf("daemon: the admin daemon's app service, %s\n",
+              daemonService->requirementChecked() ? "code requirement checked"
+                                                  : "code requirement NOT checked (not root)");
   std::printf("floor: bare Unix-socket echo of a %zu-byte call frame and a %zu-byte reply frame\n", callBytes->size(),
               replyBytes->size());
   struct Row {
     int clients;
-    Figures sync, chained, floor, dbus;
+    Figures sync, chained, daemon, floor, dbus;
   };
   std::vector<Row> rows;
   for (int clients : loads) {
-    Row row{clients, {}, {}, {}, {}};
+    Row row{clients, {}, {}, {}, {}, {}};
     row.floor = measure(clients, duration, echoConnection);
     row.sync = measure(clients, duration, ipcConnection);
     row.chained = measureChained(clients, duration, socketPath);
+    row.daemon = measure(clients, duration, daemonConnection);
     row.dbus = measure(clients, duration, dbusConnection);
     print("ipc sync", clients, row.sync);
     print("ipc", clients, row.chained);
+    print("daemon", clients, row.daemon);
     print("floor", clients, row.floor);
     print("d-bus", clients, row.dbus);
-    for (const auto& [name, ours] : {std::pair{"ipc sync", row.sync}, std::pair{"ipc", row.chained}}) {
+    for (const auto& [name, ours] :
+         {std::pair{"ipc sync", row.sync}, std::pair{"ipc", row.chained}, std::pair{"daemon", row.daemon}}) {
       std::printf("       %-8s vs floor: p50 %.2fx, throughput %.2fx | vs D-Bus: throughput %.2fx, p99 %.2fx\n", name,
                   ours.p50Microseconds / row.floor.p50Microseconds, ours.callsPerSecond / row.floor.callsPerSecond,
                   ours.callsPerSecond / row.dbus.callsPerSecond, ours.p99Microseconds / row.dbus.p99Microseconds);
@@ -342,7 +364,8 @@ int main(int argc, char** argv) {
     rows.push_back(row);
   }
   for (const Row& row : rows) {
-    for (const auto& [name, ours] : {std::pair{"sync", row.sync}, std::pair{"async", row.chained}}) {
+    for (const auto& [name, ours] :
+         {std::pair{"sync", row.sync}, std::pair{"async", row.chained}, std::pair{"daemon", row.daemon}}) {
       const bool failed = ours.failures != 0 || row.floor.failures != 0;
       if (row.clients == 1) {
         const double ratio = ours.p50Microseconds / row.floor.p50Microseconds;
@@ -365,6 +388,7 @@ int main(int argc, char** argv) {
   busThread.join();
   sd_bus_flush_close_unref(serviceBus);
   server.stop();
+  daemonService.reset();
   echo->stop();
   std::filesystem::remove_all(dir);
   return 0;
