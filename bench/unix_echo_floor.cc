@@ -66,7 +66,9 @@ std::unique_ptr<UnixEchoFloor> UnixEchoFloor::start(const std::string& socketPat
   address.sun_family = AF_UNIX;
   if (socketPath.size() >= sizeof address.sun_path) return nullptr;
   std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
-  floor->listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // Non-blocking: a wake-up on it may find the connection taken by another
+  // thread, and a thread blocked in accept would never see stop().
+  floor->listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   floor->epollFd_ = ::epoll_create1(EPOLL_CLOEXEC);
   floor->stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (floor->listenFd_ < 0 || floor->epollFd_ < 0 || floor->stopFd_ < 0 ||
