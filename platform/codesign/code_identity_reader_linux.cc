@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -24,9 +25,11 @@ std::int64_t nanoseconds(const timespec& t) { return std::int64_t{t.tv_sec} * 1'
 
 std::string exeLinkOf(std::int32_t pid) { return "/proc/" + std::to_string(pid) + "/exe"; }
 
-// Whether the process read through its pid is still the one meant.
+// Whether the process read through its pid is still the one meant. A
+// pidfd that has not exited proves it alone: the pid cannot pass to another
+// process before this one is gone. Without one, the identity is read again.
 bool stillTheSame(std::int32_t pid, int pidfd, const std::optional<ProcessIdentity>& expected) {
-  if (pidfd >= 0 && pidfdExited(pidfd)) return false;
+  if (pidfd >= 0) return !pidfdExited(pidfd);
   if (expected && ProcessIdentity::of(pid) != expected) return false;
   return true;
 }
@@ -59,10 +62,12 @@ std::optional<crypto::Sha256Digest> sha256OfDescriptor(int fd) {
 std::optional<ExecutableStamp> executableStampOf(std::int32_t pid, int pidfd,
                                                  const std::optional<ProcessIdentity>& expected) {
   if (pid <= 0) return std::nullopt;
-  UniqueFd executable(::open(exeLinkOf(pid).c_str(), O_PATH | O_CLOEXEC));
-  if (executable.get() < 0) return std::nullopt;
+  // Runs for every call a peer makes: one stat through the link, and the
+  // path built without allocating.
+  char link[32];
+  std::snprintf(link, sizeof link, "/proc/%d/exe", static_cast<int>(pid));
   struct stat status {};
-  if (::fstat(executable.get(), &status) != 0) return std::nullopt;
+  if (::stat(link, &status) != 0) return std::nullopt;
   if (!stillTheSame(pid, pidfd, expected)) return std::nullopt;
   return stampOf(status);
 }

@@ -80,14 +80,36 @@ void Connection::close() {
 }
 
 void Connection::send(std::vector<std::uint8_t> frame) {
-  // Runs at once when the reply comes from the connection's own strand (the
-  // common case), saving a trip through the queue.
-  asio::dispatch(socket_.get_executor(), [self = shared_from_this(), frame = std::move(frame)]() mutable {
-    if (self->closed_) return;
-    self->queuedBytes_ += frame.size();
-    self->outbox_.push_back(std::move(frame));
-    self->writeMore();
-  });
+  // Frames leave in the order send() was called, whichever threads called:
+  // a reply given on the strand must not overtake one a worker gave just
+  // before, whose hand-over may still be in the queue.
+  const bool onStrand = io_->get_executor().running_in_this_thread();
+  bool postHandOver = false;
+  {
+    std::lock_guard guard(handOverMutex_);
+    handedOver_.push_back(std::move(frame));
+    if (!onStrand && !handOverPosted_) postHandOver = handOverPosted_ = true;
+  }
+  if (onStrand) {
+    takeHandedOver();
+  } else if (postHandOver) {
+    asio::post(socket_.get_executor(), [self = shared_from_this()] { self->takeHandedOver(); });
+  }
+}
+
+void Connection::takeHandedOver() {
+  std::vector<std::vector<std::uint8_t>> frames;
+  {
+    std::lock_guard guard(handOverMutex_);
+    frames.swap(handedOver_);
+    handOverPosted_ = false;
+  }
+  if (closed_) return;
+  for (auto& frame : frames) {
+    queuedBytes_ += frame.size();
+    outbox_.push_back(std::move(frame));
+  }
+  writeMore();
 }
 
 void Connection::begin() {
@@ -131,10 +153,10 @@ bool Connection::speakerStillAdmitted(std::int32_t senderPid) const {
   if (!admittedExecutable_) return true;
   // The bytes must come from the process that was judged, not from another
   // one it handed the connection to (or that connected and then became
-  // it). The pid is that process's only while it lives, hence the check
-  // after the receive.
-  if (senderPid != peer_.credentials.pid) return false;
-  return peer_.pidfd < 0 || !pidfdExited(peer_.pidfd);
+  // it). The pid is that process's only while it lives: no call is run
+  // before executableUnchanged() has found it alive after every receive
+  // that fed the call, which covers these bytes too.
+  return senderPid == peer_.credentials.pid;
 }
 
 bool Connection::executableUnchanged() const {
@@ -143,7 +165,22 @@ bool Connection::executableUnchanged() const {
 }
 
 void Connection::pump() {
+  std::size_t dispatched = 0;
   while (!closed_ && callsOutstanding_ < kMaxCallsOutstanding) {
+    if (dispatched == kMaxCallsOutstanding) {
+      // Calls a session answers at once leave nothing outstanding, so a
+      // peer with a buffer full of them would hold the thread: the rest
+      // wait their turn behind the thread's other connections.
+      if (!pumpPosted_) {
+        pumpPosted_ = true;
+        asio::post(socket_.get_executor(), [self = shared_from_this()] {
+          self->pumpPosted_ = false;
+          self->pump();
+        });
+      }
+      return;
+    }
+    ++dispatched;
     auto frame = reader_.next();
     if (!frame) {
       closeNow();
@@ -165,37 +202,11 @@ void Connection::readMore() {
   }
   keepAlive_.reset();
   reading_ = true;
-  if (admittedExecutable_) {
-    // Waits without a buffer too; the bytes are then received with the
-    // sender's pid, which a plain read would lose.
-    socket_.async_wait(Socket::wait_read,
-                       [self = shared_from_this()](const asio::error_code& error) { self->onReadable(error); });
-    return;
-  }
-  // Waits on one byte, so an idle connection costs no buffer; the rest is
-  // read into a per-thread buffer once something is there.
-  socket_.async_read_some(
-      asio::buffer(&firstByte_, 1),
-      [self = shared_from_this()](const asio::error_code& error, std::size_t length) { self->onRead(error, length); });
-}
-
-void Connection::onRead(const asio::error_code& error, std::size_t length) {
-  reading_ = false;
-  if (closed_) return;
-  if (error) {
-    closeNow();
-    return;
-  }
-  reader_.append(std::span(&firstByte_, length));
-  thread_local std::vector<std::uint8_t> buffer(64 * 1024);
-  asio::error_code more;
-  const std::size_t rest = socket_.read_some(asio::buffer(buffer), more);
-  if (more && more != asio::error::would_block && more != asio::error::try_again) {
-    closeNow();
-    return;
-  }
-  if (!more) reader_.append(std::span(buffer).first(rest));
-  pump();
+  // Waits without a buffer, so an idle connection costs none, and without
+  // a read that would find nothing: a queued wait re-arms the descriptor,
+  // so bytes already there complete it at once.
+  socket_.async_wait(Socket::wait_read,
+                     [self = shared_from_this()](const asio::error_code& error) { self->onReadable(error); });
 }
 
 void Connection::onReadable(const asio::error_code& error) {
@@ -206,6 +217,8 @@ void Connection::onReadable(const asio::error_code& error) {
     return;
   }
   thread_local std::vector<std::uint8_t> buffer(64 * 1024);
+  // Every receive says who sent its bytes, so that a connection with a
+  // requirement can refuse bytes its admitted process did not write.
   auto received = receiveTagged(socket_.native_handle(), buffer);
   if (!received && (received.error() == EAGAIN || received.error() == EWOULDBLOCK)) {
     readMore();

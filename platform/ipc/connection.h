@@ -3,9 +3,9 @@
 //
 // Every member runs on the connection's strand (the one thread of the
 // context the server placed it on), except send() and close(), which any
-// thread may call. The object lives while an operation or a
-// posted task holds it; Reply and the server's connection set hold it only
-// weakly.
+// thread may call; frames are written in the order send() was called.
+// The object lives while an operation or a posted task holds it; Reply and
+// the server's connection set hold it only weakly.
 #pragma once
 
 #include <asio.hpp>
@@ -88,7 +88,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // limits allow.
   void pump();
   void readMore();
-  void onRead(const asio::error_code& error, std::size_t length);
   void onReadable(const asio::error_code& error);
   // Whether the admitted process, running the file it was admitted with,
   // is still the one speaking. Always true for a service without a
@@ -97,6 +96,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   bool executableUnchanged() const;
   // False when the frame closed the connection.
   bool dispatch(const std::vector<std::uint8_t>& payload);
+  // Moves what send() was handed into the outbox and writes.
+  void takeHandedOver();
   void writeMore();
   void closeNow();
 
@@ -112,16 +113,19 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::optional<ExecutableStamp> admittedExecutable_;
   std::shared_ptr<Session> session_;
   FrameReader reader_;
-  std::uint8_t firstByte_ = 0;
   std::deque<std::vector<std::uint8_t>> outbox_;
   std::vector<std::vector<std::uint8_t>> inFlight_;
   std::size_t queuedBytes_ = 0;
   std::size_t callsOutstanding_ = 0;
   bool reading_ = false;
+  bool pumpPosted_ = false;
   bool writing_ = false;
   bool dispatching_ = false;
   bool closed_ = false;
   std::atomic<bool> gone_{false};
+  std::mutex handOverMutex_;
+  std::vector<std::vector<std::uint8_t>> handedOver_;  // guarded by handOverMutex_, in send() order
+  bool handOverPosted_ = false;                        // guarded by handOverMutex_
   // Set while reading waits for calls to be answered, when no operation
   // holds the connection; a peer that hangs up meanwhile is noticed once
   // one is.

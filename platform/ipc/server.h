@@ -58,7 +58,9 @@ class Connection;
 
 // The answer to one call. Copyable; every copy answers the same call. The
 // first invocation (from any thread, at any time) sends the reply; later
-// ones are ignored, as is any answer after the connection closed.
+// ones are ignored, as is any answer after the connection closed. Replies
+// of one connection reach the peer in the order they were given, whichever
+// threads gave them.
 class Reply {
  public:
   void operator()(ReplyValues reply) const;

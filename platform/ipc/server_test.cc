@@ -314,5 +314,49 @@ print(plistlib.loads(read_exactly(length)))
   EXPECT_NE(result->standardOutput.find("'paired': True"), std::string::npos) << result->standardOutput;
 }
 
+// A reply given on the connection's thread must not overtake one another
+// thread gave just before it: the peer would see them in the wrong order.
+TEST(IpcServer, RepliesLeaveInTheOrderTheyWereGiven) {
+  struct HoldingSession final : Session {
+    std::optional<Reply> held;
+    void handleCall(const MethodSpec& method, const PlistDictionary&, Reply reply) override {
+      if (method.selector == "awaitPairingWithRequestID:reply:") {
+        held = reply;
+        return;
+      }
+      // The held call is answered from another thread, finished before
+      // this one is answered here.
+      std::thread([held = *held] { held(PlistDictionary{{"value", "first"}}); }).join();
+      reply(PlistDictionary{{"status", PlistDictionary{}}});
+    }
+  };
+  bcn::testing::TempDir dir;
+  Server server(1);
+  auto fd = bindServiceSocket(dir / "service");
+  ASSERT_TRUE(fd);
+  Service service;
+  service.protocol = &adminAppProtocol();
+  service.makeSession = [](const Peer&) { return std::make_shared<HoldingSession>(); };
+  ASSERT_TRUE(server.serve(*fd, std::move(service)));
+  auto client = Client::connect(dir / "service");
+  ASSERT_TRUE(client);
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<std::string> order;
+  auto note = [&](std::string what) {
+    return [&, what](Client::Result r) {
+      std::lock_guard guard(mutex);
+      order.push_back(r ? what : "failed");
+      changed.notify_all();
+    };
+  };
+  (*client)->call("awaitPairingWithRequestID:reply:", {{"requestID", "R"}}, note("held"));
+  (*client)->call("statusWithToken:reply:", {}, note("status"));
+  std::unique_lock lock(mutex);
+  ASSERT_TRUE(changed.wait_for(lock, 10s, [&] { return order.size() == 2; }));
+  EXPECT_EQ(order, (std::vector<std::string>{"held", "status"}))
+      << "the status reply reached the peer before the reply given ahead of it";
+}
+
 }  // namespace
 }  // namespace bcn::ipc
