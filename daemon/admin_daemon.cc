@@ -15,11 +15,17 @@ const std::string& daemonVersion() {
 
 AdminDaemon::AdminDaemon(PairingStore store, AuthorizationServices& authorization, Log& log,
                          netprefs::PreferencesLocation preferences)
-    : authorization_(authorization), log_(log), preferences_(std::move(preferences)), store_(std::move(store)) {}
-
-bool AdminDaemon::isPaired(std::string_view token, std::uint32_t uid) {
+    : authorization_(authorization), log_(log), preferences_(std::move(preferences)), store_(std::move(store)) {
   std::lock_guard guard(lock_);
-  return store_.isPaired(token, uid);
+  publishPairings();
+}
+
+bool AdminDaemon::isPaired(std::string_view token, std::uint32_t uid) const {
+  return PairingStore::pairs(*published_.load(), token, uid);
+}
+
+void AdminDaemon::publishPairings() {
+  published_.store(std::make_shared<const std::vector<PairingStore::Pairing>>(store_.pairings()));
 }
 
 std::expected<void, PlatformError> AdminDaemon::unpair(std::string_view token, std::uint32_t uid) {
@@ -27,6 +33,7 @@ std::expected<void, PlatformError> AdminDaemon::unpair(std::string_view token, s
   {
     std::lock_guard guard(lock_);
     removed = store_.unpair(token, uid);
+    publishPairings();
   }
   if (!removed) return std::unexpected(removed.error());
   if (*removed) log_.info("uid " + std::to_string(uid) + " unpaired a client");
@@ -94,7 +101,9 @@ std::expected<void, PlatformError> AdminDaemon::unpairAll(std::span<const std::u
   }
   {
     std::lock_guard guard(lock_);
-    if (auto saved = store_.removeAll(); !saved) return std::unexpected(saved.error());
+    auto saved = store_.removeAll();
+    publishPairings();
+    if (!saved) return std::unexpected(saved.error());
   }
   log_.info("all pairings removed");
   return {};

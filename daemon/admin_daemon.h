@@ -20,9 +20,11 @@
 // construction (the system's by default).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <expected>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
@@ -67,8 +69,9 @@ class AdminDaemon {
   AdminDaemon(const AdminDaemon&) = delete;
   AdminDaemon& operator=(const AdminDaemon&) = delete;
 
-  // Whether `token` pairs `uid`, read under the lock.
-  bool isPaired(std::string_view token, std::uint32_t uid);
+  // Whether `token` pairs `uid`. Never waits for the lock (and so for a
+  // file write): it reads the pairings as the last change left them.
+  bool isPaired(std::string_view token, std::uint32_t uid) const;
 
   // Forgets the caller's own pairing for `token`. An unknown token, or one
   // of another user, is not an error: nothing is removed and, the file being
@@ -154,9 +157,15 @@ class AdminDaemon {
   RateLimiter pairRightChecks_{kPairRightChecks};
   RateLimiter logLines_{kUserLogLines};
 
+  // Replaces the copy isPaired() reads with the store's pairings now.
+  // REQUIRES: lock_ held, after every change to store_.
+  void publishPairings();
+
   std::mutex lock_;
   PairingStore store_;                   // guarded by lock_
   std::vector<PendingPairing> pending_;  // guarded by lock_, in opening order
+  // Written under lock_, read without it.
+  std::atomic<std::shared_ptr<const std::vector<PairingStore::Pairing>>> published_;
 };
 
 }  // namespace bcn

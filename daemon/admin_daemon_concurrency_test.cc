@@ -16,6 +16,7 @@ namespace {
 
 using testing::DaemonFixture;
 using testing::ReplyBox;
+using namespace std::chrono_literals;
 
 constexpr int kApps = 6;
 constexpr int kRounds = 150;
@@ -116,6 +117,39 @@ TEST(PairingConcurrency, EveryWaiterIsAnsweredAtMostOnceAndNeverUnderTheLock) {
   EXPECT_EQ(PairingStore::load(testing::storeOptionsFor(f.dir.path())).pairings().size(),
             static_cast<std::size_t>(approvals.load()));
   EXPECT_GT(approvals.load() + denials.load(), 0) << "the admins never got to decide anything";
+}
+
+// Every status call asks whether its token pairs; that must not wait while
+// a change holds the lock, as an approval does while it makes and writes
+// a pairing (held here inside its random source).
+TEST(PairingConcurrency, PairingChecksDoNotWaitForAChangeInProgress) {
+  DaemonFixture f;
+  std::atomic<bool> holdNext{false};
+  std::promise<void> entered, release;
+  std::shared_future<void> released = release.get_future().share();
+  auto options = testing::storeOptionsFor(f.dir.path() / "held");
+  options.random = [&](std::size_t count) {
+    if (holdNext.exchange(false)) {
+      entered.set_value();
+      released.wait();
+    }
+    return crypto::secureRandomBytes(count);
+  };
+  PairingStore store(options);
+  const std::string token = store.pair(kFirstUID).value();
+  f.daemon = std::make_unique<AdminDaemon>(std::move(store), f.authorization, f.log,
+                                           netprefs::PreferencesLocation::inDirectory(f.dir.path() / "netprefs"));
+
+  holdNext = true;
+  auto approval = std::async(std::launch::async, [&] { return f.approve(f.begin(kFirstUID, 1), kFirstUID); });
+  ASSERT_EQ(entered.get_future().wait_for(10s), std::future_status::ready);
+  auto check = std::async(std::launch::async, [&] { return f.daemon->isPaired(token, kFirstUID); });
+  const bool answered = check.wait_for(2s) == std::future_status::ready;
+  release.set_value();
+  EXPECT_TRUE(answered) << "the check waited for the approval's write";
+  EXPECT_TRUE(check.get());
+  EXPECT_TRUE(approval.get());
+  EXPECT_FALSE(f.daemon->isPaired(token, kFirstUID + 1));
 }
 
 }  // namespace

@@ -93,6 +93,7 @@ std::expected<void, PlatformError> AdminDaemon::approvePairing(std::string_view 
     if (!taken) return failure(taken.error());
     waiter = std::move(*taken);
     token = store_.pair(approverUID);
+    publishPairings();
   }
   if (!token) {
     // The request is gone either way; tell the app why instead of leaving

@@ -73,10 +73,10 @@ std::optional<std::vector<PairingStore::Pairing>> PairingStore::decode(std::span
 
 crypto::Sha256Digest PairingStore::digest(std::string_view token) { return crypto::sha256(token); }
 
-bool PairingStore::isPaired(std::string_view token, std::uint32_t uid) const {
+bool PairingStore::pairs(std::span<const Pairing> pairings, std::string_view token, std::uint32_t uid) {
   const crypto::Sha256Digest wanted = digest(token);
   bool matched = false;
-  for (const Pairing& pairing : pairings_) {
+  for (const Pairing& pairing : pairings) {
     if (pairing.uid != uid) continue;
     // No short-circuit: every pairing of the user is compared.
     matched = TokenDigest::equal(pairing.digest, wanted) || matched;

@@ -88,7 +88,9 @@ class PairingStore {
   // Whether `token` pairs `uid`. Compares against every pairing of that user
   // in constant time per pairing and never stops at a match, so the time
   // taken does not reveal which pairing matched.
-  bool isPaired(std::string_view token, std::uint32_t uid) const;
+  bool isPaired(std::string_view token, std::uint32_t uid) const { return pairs(pairings_, token, uid); }
+  // The same over any list of pairings (a copy of pairings(), say).
+  static bool pairs(std::span<const Pairing> pairings, std::string_view token, std::uint32_t uid);
 
   // Records a new pairing for `uid` and saves; returns the token: 32 random
   // bytes in standard Base64, 44 characters. A random-generator failure is

@@ -63,6 +63,11 @@ std::size_t WorkScheduler::cancel(const std::shared_ptr<Lane>& lane) {
   return dropped.size();
 }
 
+bool WorkScheduler::idle(const std::shared_ptr<Lane>& lane) {
+  std::lock_guard guard(mutex_);
+  return lane->work.empty() && !lane->running;
+}
+
 std::shared_ptr<WorkScheduler::Lane> WorkScheduler::takeNext() {
   while (!turns_.empty()) {
     const std::uint32_t id = turns_.front();
@@ -127,5 +132,7 @@ SessionQueue::SessionQueue(WorkScheduler& scheduler, std::uint32_t account)
 void SessionQueue::post(std::function<void()> work) { scheduler_.post(lane_, std::move(work)); }
 
 std::size_t SessionQueue::cancel() { return scheduler_.cancel(lane_); }
+
+bool SessionQueue::idle() const { return scheduler_.idle(lane_); }
 
 }  // namespace bcn

@@ -47,6 +47,7 @@ class WorkScheduler {
   void post(const std::shared_ptr<Lane>& lane, std::function<void()> work);
   // Drops what `lane` has not started; returns how many items that was.
   std::size_t cancel(const std::shared_ptr<Lane>& lane);
+  bool idle(const std::shared_ptr<Lane>& lane);
   void workerLoop();
   // The next item to run, or nothing when none may start. REQUIRES: mutex_.
   std::shared_ptr<Lane> takeNext();
@@ -74,6 +75,10 @@ class SessionQueue {
   // Drops every item not yet started (and what it holds); items posted
   // afterwards run as usual. Returns how many were dropped.
   std::size_t cancel();
+  // Whether no item is waiting or running. Only post() makes it false, so
+  // the one thread that posts may, seeing true, do a short piece of work
+  // in the queue's place without breaking its order.
+  bool idle() const;
 
  private:
   WorkScheduler& scheduler_;

@@ -66,6 +66,12 @@ AppSession::AppSession(AdminDaemon& daemon, WorkScheduler& workers, SharedTunnel
       identity_(nextSessionIdentity++) {}
 
 void AppSession::handleCall(const MethodSpec& method, const PlistDictionary& arguments, ipc::Reply reply) {
+  // Nothing ahead of it in the queue, and nothing posted from here on can
+  // be: the connection hands over its calls one at a time, on this thread.
+  if (method.selector == AppSelector::status && queue_.idle()) {
+    run(std::string(method.selector), arguments, reply);
+    return;
+  }
   queue_.post([self = shared_from_this(), selector = std::string(method.selector), arguments, reply] {
     // Nobody would hear the answer; end() may not have dropped it yet.
     if (reply.abandoned()) return;

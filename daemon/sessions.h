@@ -7,7 +7,11 @@
 //
 // A session runs its calls on its own SessionQueue, one at a time in
 // arrival order, off the IPC threads, taking turns with other users'
-// sessions (session_queue.h). Every reply is answered exactly once,
+// sessions (session_queue.h). The app's status call is the exception when
+// nothing of its session is queued or running: it blocks on nothing
+// (AdminDaemon::isPaired reads a published copy), so it is answered at once
+// on the IPC thread, sparing the two thread switches a lone call would
+// otherwise cost; its order among the session's calls is the same. Every reply is answered exactly once,
 // except the pairing wait, which AdminDaemon answers when the request is
 // decided (or never, when the session ends first), and calls still queued
 // when the connection closes: those never run.
