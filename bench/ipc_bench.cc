@@ -11,9 +11,10 @@
 // runs, each client a thread blocking on its own connection. It is what
 // any framed request/reply over a local socket costs on this machine now.
 //
-// Usage: ipc_bench [--quick] [--clients N]
-//   --quick: shorter runs, for CI; --clients: only that load (for profiling
-//   and for comparing builds one load at a time)
+// Usage: ipc_bench [--quick] [--clients N] [--only ROW]
+//   --quick: shorter runs, for CI; --clients: only that load; --only: only
+//   that row (sync, async, daemon, floor, d-bus), without the summary (both
+//   for profiling and for comparing builds one part at a time)
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <spawn.h>
@@ -235,14 +236,17 @@ void print(const char* name, int clients, const Figures& f) {
 
 int main(int argc, char** argv) {
   bool quick = false;
+  std::string only;
   std::vector<int> loads = {1, 16, 64};
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--quick") == 0) {
       quick = true;
+    } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
+      only = argv[++i];
     } else if (std::strcmp(argv[i], "--clients") == 0 && i + 1 < argc && std::atoi(argv[i + 1]) > 0) {
       loads = {std::atoi(argv[++i])};
     } else {
-      return std::fprintf(stderr, "usage: ipc_bench [--quick] [--clients N]\n"), 2;
+      return std::fprintf(stderr, "usage: ipc_bench [--quick] [--clients N] [--only ROW]\n"), 2;
     }
   }
   const auto duration = quick ? 300ms : 2000ms;
@@ -345,11 +349,20 @@ int main(int argc, char** argv) {
   std::vector<Row> rows;
   for (int clients : loads) {
     Row row{clients, {}, {}, {}, {}, {}};
-    row.floor = measure(clients, duration, echoConnection);
-    row.sync = measure(clients, duration, ipcConnection);
-    row.chained = measureChained(clients, duration, socketPath);
-    row.daemon = measure(clients, duration, daemonConnection);
-    row.dbus = measure(clients, duration, dbusConnection);
+    const auto wanted = [&](const char* name) { return only.empty() || only == name; };
+    if (wanted("floor")) row.floor = measure(clients, duration, echoConnection);
+    if (wanted("sync")) row.sync = measure(clients, duration, ipcConnection);
+    if (wanted("async")) row.chained = measureChained(clients, duration, socketPath);
+    if (wanted("daemon")) row.daemon = measure(clients, duration, daemonConnection);
+    if (wanted("d-bus")) row.dbus = measure(clients, duration, dbusConnection);
+    if (!only.empty()) {
+      for (const auto& [name, f] : {std::pair{"sync", row.sync}, std::pair{"async", row.chained},
+                                    std::pair{"daemon", row.daemon}, std::pair{"floor", row.floor},
+                                    std::pair{"d-bus", row.dbus}}) {
+        if (only == name) print(name, clients, f);
+      }
+      continue;
+    }
     print("ipc sync", clients, row.sync);
     print("ipc", clients, row.chained);
     print("daemon", clients, row.daemon);
