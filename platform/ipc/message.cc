@@ -31,8 +31,8 @@ constexpr std::string_view kArguments = "arguments";
 constexpr std::string_view kValues = "values";
 constexpr std::string_view kError = "error";
 
-std::expected<std::vector<std::uint8_t>, PlatformError> frameOf(const PlistDictionary& message) {
-  auto payload = encodeBinaryPlist(PlistValue(message));
+std::expected<std::vector<std::uint8_t>, PlatformError> frameOf(PlistDictionary message) {
+  auto payload = encodeBinaryPlist(PlistValue(std::move(message)));
   if (!payload) return std::unexpected(payload.error());
   if (payload->size() > kMaxFrameBytes) {
     return std::unexpected(PlatformError::fromErrno(EMSGSIZE, "encode IPC message"));
@@ -95,17 +95,23 @@ std::optional<PlatformError> errorFromDictionary(const PlistDictionary& dictiona
   return PlatformError{*domain->text(), *code->int64(), *description->text()};
 }
 
-std::expected<std::vector<std::uint8_t>, PlatformError> callFrame(const CallMessage& call) {
-  return frameOf({{std::string(kSequence), call.sequence},
-                  {std::string(kSelector), call.selector},
-                  {std::string(kArguments), call.arguments}});
+// Both take their message by value and move its parts into the encoded
+// dictionary (set(), unlike a braced list, moves): every call and reply
+// passes through here.
+std::expected<std::vector<std::uint8_t>, PlatformError> callFrame(CallMessage call) {
+  PlistDictionary message;
+  message.set(std::string(kSequence), call.sequence);
+  message.set(std::string(kSelector), std::move(call.selector));
+  message.set(std::string(kArguments), std::move(call.arguments));
+  return frameOf(std::move(message));
 }
 
-std::expected<std::vector<std::uint8_t>, PlatformError> replyFrame(const ReplyMessage& reply) {
-  PlistDictionary message{{std::string(kSequence), reply.sequence},
-                          {std::string(kValues), reply.reply.values}};
+std::expected<std::vector<std::uint8_t>, PlatformError> replyFrame(ReplyMessage reply) {
+  PlistDictionary message;
+  message.set(std::string(kSequence), reply.sequence);
+  message.set(std::string(kValues), std::move(reply.reply.values));
   if (reply.reply.error) message.set(std::string(kError), errorDictionary(*reply.reply.error));
-  return frameOf(message);
+  return frameOf(std::move(message));
 }
 
 std::expected<CallMessage, PlatformError> decodeCall(std::span<const std::uint8_t> payload) {

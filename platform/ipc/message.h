@@ -49,8 +49,8 @@ struct ReplyMessage {
 // Whole frames (length header included), ready to write. Fails when a value
 // cannot be encoded (text with a NUL byte, a date out of range) or the
 // payload exceeds kMaxFrameBytes.
-std::expected<std::vector<std::uint8_t>, PlatformError> callFrame(const CallMessage& call);
-std::expected<std::vector<std::uint8_t>, PlatformError> replyFrame(const ReplyMessage& reply);
+std::expected<std::vector<std::uint8_t>, PlatformError> callFrame(CallMessage call);
+std::expected<std::vector<std::uint8_t>, PlatformError> replyFrame(ReplyMessage reply);
 
 // From one frame's payload (without the header).
 std::expected<CallMessage, PlatformError> decodeCall(std::span<const std::uint8_t> payload);
