@@ -239,8 +239,11 @@ Client::Result Client::callSync(std::string_view selector, PlistDictionary argum
   };
   auto waiter = std::make_shared<Waiter>();
   const std::uint64_t sequence = call(selector, std::move(arguments), [waiter](Result result) {
-    std::lock_guard guard(waiter->mutex);
-    waiter->result = std::move(result);
+    {
+      std::lock_guard guard(waiter->mutex);
+      waiter->result = std::move(result);
+    }
+    // Told after the lock is let go, so the caller does not wake into it.
     waiter->done.notify_all();
   });
   std::unique_lock lock(waiter->mutex);
