@@ -16,10 +16,6 @@
 //   that row (sync, async, daemon, floor, d-bus), without the summary (both
 //   for profiling and for comparing builds one part at a time)
 #include <benchmark/benchmark.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -35,6 +31,8 @@
 #include <vector>
 
 #include "bench/daemon_status_service.h"
+#include "bench/dbus_status_service.h"
+#include "bench/ipc_codec_costs.h"
 #include "bench/summary_line.h"
 #include "bench/unix_echo_floor.h"
 #include "platform/ipc/client.h"
@@ -42,8 +40,6 @@
 #include "platform/ipc/service_socket.h"
 #include "platform/ipc/message.h"
 #include "protocol/admin_methods.h"
-
-extern char** environ;
 
 namespace {
 
@@ -163,70 +159,6 @@ class StatusSession final : public bcn::ipc::Session {
   }
 };
 
-// --- D-Bus: the same answer as a{sv} from a single-threaded sd-bus service.
-int dbusStatus(sd_bus_message* message, void*, sd_bus_error*) {
-  const char* token = nullptr;
-  if (sd_bus_message_read(message, "s", &token) < 0) return -EINVAL;
-  sd_bus_message* reply = nullptr;
-  if (sd_bus_message_new_method_return(message, &reply) < 0) return -ENOMEM;
-  sd_bus_message_open_container(reply, 'a', "{sv}");
-  sd_bus_message_append(reply, "{sv}", "version", "s", "0.1.0");
-  sd_bus_message_append(reply, "{sv}", "protocol", "x", int64_t{1});
-  sd_bus_message_append(reply, "{sv}", "paired", "b", 0);
-  sd_bus_message_close_container(reply);
-  int r = sd_bus_send(nullptr, reply, nullptr);
-  sd_bus_message_unref(reply);
-  return r < 0 ? r : 1;
-}
-
-const sd_bus_vtable kVtable[] = {
-    SD_BUS_VTABLE_START(0),
-    SD_BUS_METHOD("Status", "s", "a{sv}", dbusStatus, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_VTABLE_END,
-};
-
-sd_bus* openBus(const std::string& address) {
-  sd_bus* bus = nullptr;
-  if (sd_bus_new(&bus) < 0) return nullptr;
-  sd_bus_set_address(bus, address.c_str());
-  sd_bus_set_bus_client(bus, 1);
-  if (sd_bus_start(bus) < 0) {
-    sd_bus_unref(bus);
-    return nullptr;
-  }
-  return bus;
-}
-
-struct DbusDaemon {
-  pid_t pid = -1;
-  std::string address;
-
-  bool start() {
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0) return false;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    char a0[] = "dbus-daemon", a1[] = "--session", a2[] = "--nofork", a3[] = "--print-address";
-    char* argv[] = {a0, a1, a2, a3, nullptr};
-    int r = ::posix_spawnp(&pid, "dbus-daemon", &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[1]);
-    if (r != 0) return false;
-    char c;
-    while (::read(pipeFds[0], &c, 1) == 1 && c != '\n') address.push_back(c);
-    ::close(pipeFds[0]);
-    return !address.empty();
-  }
-  ~DbusDaemon() {
-    if (pid > 0) {
-      ::kill(pid, SIGTERM);
-      ::waitpid(pid, nullptr, 0);
-    }
-  }
-};
-
 void print(const char* name, int clients, const Figures& f) {
   std::printf("%-8s %3d clients: %9.0f calls/s  p50 %7.1f us  p99 %7.1f us%s\n", name, clients, f.callsPerSecond,
               f.p50Microseconds, f.p99Microseconds, f.failures ? "  (FAILURES)" : "");
@@ -264,21 +196,8 @@ int main(int argc, char** argv) {
   if (!server.serve(*fd, std::move(service))) return 1;
 
   // The anchor: a private bus and a trivial service on it.
-  DbusDaemon daemon;
-  if (!daemon.start()) return std::fprintf(stderr, "cannot start dbus-daemon\n"), 1;
-  sd_bus* serviceBus = openBus(daemon.address);
-  if (!serviceBus ||
-      sd_bus_add_object_vtable(serviceBus, nullptr, "/bench", "com.quillbank.Bench", kVtable, nullptr) < 0 ||
-      sd_bus_request_name(serviceBus, "com.quillbank.Bench", 0) < 0) {
-    return std::fprintf(stderr, "cannot set up the D-Bus service\n"), 1;
-  }
-  std::atomic<bool> stopBus{false};
-  std::thread busThread([&] {
-    while (!stopBus) {
-      int r = sd_bus_process(serviceBus, nullptr);
-      if (r == 0) sd_bus_wait(serviceBus, 50'000);
-    }
-  });
+  auto bus = bcn::bench::DbusStatusService::start();
+  if (!bus) return std::fprintf(stderr, "cannot set up the D-Bus service\n"), 1;
 
   auto ipcConnection = [&] {
     auto client = std::shared_ptr<bcn::ipc::Client>(std::move(*bcn::ipc::Client::connect(socketPath)));
@@ -288,16 +207,8 @@ int main(int argc, char** argv) {
     };
   };
   auto dbusConnection = [&] {
-    auto bus = std::shared_ptr<sd_bus>(openBus(daemon.address), sd_bus_unref);
-    return [bus] {
-      sd_bus_error error = SD_BUS_ERROR_NULL;
-      sd_bus_message* reply = nullptr;
-      int r = sd_bus_call_method(bus.get(), "com.quillbank.Bench", "/bench", "com.quillbank.Bench", "Status", &error,
-                                 &reply, "s", "");
-      sd_bus_error_free(&error);
-      sd_bus_message_unref(reply);
-      return r >= 0;
-    };
+    auto connection = std::shared_ptr<bcn::bench::DbusStatusService::Caller>(bus->caller());
+    return [connection] { return connection && connection->call(); };
   };
 
   // The floor: our own call and reply frames, passed through untouched.
@@ -376,6 +287,7 @@ int main(int argc, char** argv) {
     }
     rows.push_back(row);
   }
+  if (only.empty()) bcn::bench::printCodecCosts(stdout);
   for (const Row& row : rows) {
     for (const auto& [name, ours] :
          {std::pair{"sync", row.sync}, std::pair{"async", row.chained}, std::pair{"daemon", row.daemon}}) {
@@ -397,9 +309,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  stopBus = true;
-  busThread.join();
-  sd_bus_flush_close_unref(serviceBus);
+  bus.reset();
   server.stop();
   daemonService.reset();
   echo->stop();
