@@ -79,6 +79,10 @@ class PairingActor {
   std::mt19937_64 random_;
   std::vector<Token> paired_;
   std::vector<Token> revoked_;
+  // Pairings recorded while the app had not yet called its wait: the
+  // daemon records them and hands the token to nobody (the wait then finds
+  // the request gone). They stay in the file until every pairing is revoked.
+  std::size_t undelivered_ = 0;
   std::map<std::string, std::size_t> operations_;
   std::vector<std::string> failures_;
 };
