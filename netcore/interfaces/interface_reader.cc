@@ -1,6 +1,5 @@
 #include "netcore/interfaces/interface_reader.h"
 
-#include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -17,17 +16,13 @@
 namespace bcn {
 namespace {
 
-struct IfaddrsDeleter {
-  void operator()(ifaddrs* list) const { freeifaddrs(list); }
-};
-
 struct ViewDeleter {
   void operator()(bcn_kernel_view_t* view) const { bcn_kernel_view_close(view); }
 };
 
-std::string entryName(const ifaddrs& entry) {
-  if (entry.ifa_name == nullptr) return "";
-  return decodeCString(std::span<const char>(entry.ifa_name, std::strlen(entry.ifa_name)));
+std::string entryName(const bcn_ifaddr_t& entry) {
+  if (entry.name == nullptr) return "";
+  return std::string(entry.name);
 }
 
 void applyLinkEntry(InterfaceSnapshot& snapshot, const sockaddr* address) {
@@ -62,41 +57,45 @@ void applyStatistics(InterfaceSnapshot& snapshot, const bcn_ifdata_t& data) {
 
 InterfaceReader::InterfaceReader()
     : sock4_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)),
-      sock6_(socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
+      sock6_(socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0)),
+      session_(bcn_kernel_session_open()) {}
 
 InterfaceReader::~InterfaceReader() {
+  bcn_kernel_session_close(session_);
   if (sock4_ >= 0) close(sock4_);
   if (sock6_ >= 0) close(sock6_);
 }
 
 std::vector<InterfaceSnapshot> InterfaceReader::snapshot() const {
-  ifaddrs* raw = nullptr;
-  if (getifaddrs(&raw) != 0 || raw == nullptr) return {};
-  const std::unique_ptr<ifaddrs, IfaddrsDeleter> list(raw);
-  // Taken after the address list, so an interface created in between is
-  // simply not found in it (its queries fail), never mixed up.
-  const std::unique_ptr<bcn_kernel_view_t, ViewDeleter> view(bcn_kernel_view_open(sock4_));
+  const std::unique_ptr<bcn_kernel_view_t, ViewDeleter> view(bcn_kernel_view_open(session_, sock4_, true));
+  const bcn_ifaddr_t* entries = nullptr;
+  const std::size_t count = bcn_kernel_view_entries(view.get(), &entries);
+  if (count == 0) return {};
 
   std::vector<InterfaceSnapshot> ordered;
   std::unordered_map<std::string, std::size_t> byName;
   std::vector<bool> hasLinkEntry;
-  for (const ifaddrs* entry = list.get(); entry != nullptr; entry = entry->ifa_next) {
+  for (std::size_t e = 0; e < count; ++e) {
+    const bcn_ifaddr_t* entry = &entries[e];
     std::string name = entryName(*entry);
     auto [it, inserted] = byName.try_emplace(name, ordered.size());
     if (inserted) {
       InterfaceSnapshot fresh;
       fresh.name = std::move(name);
-      fresh.flags = bcn_bsd_interface_flags(entry->ifa_flags);
+      fresh.flags = bcn_bsd_interface_flags(entry->flags);
       ordered.push_back(std::move(fresh));
       hasLinkEntry.push_back(false);
     }
     InterfaceSnapshot& snapshot = ordered[it->second];
-    const sockaddr* address = entry->ifa_addr;
+    if (entry->link_index != 0) {
+      hasLinkEntry[it->second] = true;
+      snapshot.index = entry->link_index;
+    }
+    const sockaddr* address = entry->address;
     if (address == nullptr) continue;
     switch (address->sa_family) {
       case AF_INET:
-        snapshot.ipv4.push_back(
-            ipv4Address(address, entry->ifa_netmask, entry->ifa_broadaddr, entry->ifa_flags));
+        snapshot.ipv4.push_back(ipv4Address(address, entry->netmask, entry->peer, entry->flags));
         break;
       case AF_INET6:
         snapshot.ipv6.push_back(ipv6Address(*entry, snapshot.name, view.get()));
@@ -113,7 +112,8 @@ std::vector<InterfaceSnapshot> InterfaceReader::snapshot() const {
   for (std::size_t i = 0; i < ordered.size(); ++i) {
     InterfaceSnapshot& snapshot = ordered[i];
     // The link entry carries the index; only names without one (address
-    // labels such as "eth0:1") need the extra lookup.
+    // labels such as "eth0:1", which the kernel resolves to their link)
+    // need the extra lookup.
     if (!hasLinkEntry[i] || snapshot.index == 0) snapshot.index = if_nametoindex(snapshot.name.c_str());
     bcn_ifdata_t data{};
     if (bcn_get_ifdata(view.get(), snapshot.index, snapshot.name.c_str(), &data)) applyStatistics(snapshot, data);
@@ -125,7 +125,7 @@ std::vector<InterfaceSnapshot> InterfaceReader::snapshot() const {
 std::map<std::string, LinkIdentity> InterfaceReader::linkIdentities(
     std::span<const InterfaceSnapshot> snapshots) const {
   std::map<std::string, LinkIdentity> identities;
-  const std::unique_ptr<bcn_kernel_view_t, ViewDeleter> view(bcn_kernel_view_open(sock4_));
+  const std::unique_ptr<bcn_kernel_view_t, ViewDeleter> view(bcn_kernel_view_open(session_, sock4_, false));
   for (const InterfaceSnapshot& snapshot : snapshots) {
     bcn_link_identity_t raw{};
     if (!bcn_get_link_identity(view.get(), snapshot.name.c_str(), &raw)) continue;
@@ -170,13 +170,13 @@ std::optional<MediaInfo> InterfaceReader::media(const std::string& name, bcn_ker
   return info;
 }
 
-IPv6Address InterfaceReader::ipv6Address(const ifaddrs& entry, const std::string& ifname,
+IPv6Address InterfaceReader::ipv6Address(const bcn_ifaddr_t& entry, const std::string& ifname,
                                          bcn_kernel_view_t* view) const {
   sockaddr_in6 address;
-  std::memcpy(&address, entry.ifa_addr, sizeof address);
+  std::memcpy(&address, entry.address, sizeof address);
   std::uint32_t flags = 0;
-  if (!bcn_get_in6_addr_flags(sock6_, view, ifname.c_str(), entry.ifa_addr, &flags)) flags = 0;
-  return bcn::ipv6Address(address, entry.ifa_netmask, flags);
+  if (!bcn_get_in6_addr_flags(sock6_, view, ifname.c_str(), entry.address, &flags)) flags = 0;
+  return bcn::ipv6Address(address, entry.netmask, flags);
 }
 
 }  // namespace bcn

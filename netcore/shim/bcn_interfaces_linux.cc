@@ -102,13 +102,9 @@ bool bcn_get_curcap(bcn_kernel_view_t* view, const char* name, std::uint32_t* ou
   if (view == nullptr || out == nullptr) return false;
   const bcn::shim::LinkRecord* link = view->link(name);
   if (link == nullptr) return false;
-  // Feature names are the same for every device of one kernel: fetch once.
-  if (!view->featureCapabilitiesTried) {
-    view->featureCapabilitiesTried = true;
-    view->featureCapabilities = bcn::shim::ethtoolFeatureCapabilities(view->ioctlSocket, link->name.c_str());
-  }
-  if (!view->featureCapabilities) return false;
-  const std::vector<std::uint32_t>& perFeature = *view->featureCapabilities;
+  const std::vector<std::uint32_t>* table = view->featureTable(*link);
+  if (table == nullptr) return false;
+  const std::vector<std::uint32_t>& perFeature = *table;
   const auto active = bcn::shim::ethtoolActiveFeatures(view->ioctlSocket, link->name.c_str(), perFeature.size());
   if (!active) return false;
   std::uint32_t capabilities = 0;
