@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <charconv>
 #include <cstring>
 
 #include "netcore/c_string.h"
@@ -14,6 +15,19 @@
 namespace bcn {
 
 std::string ntop(int family, const void* address) {
+  if (family == AF_INET && address != nullptr) {
+    // inet_ntop's dotted quad without its trip through printf.
+    std::uint8_t bytes[4];
+    std::memcpy(bytes, address, sizeof bytes);
+    std::string text;
+    text.reserve(15);
+    for (int i = 0; i < 4; ++i) {
+      if (i > 0) text += '.';
+      char digits[3];
+      text.append(digits, std::to_chars(digits, digits + sizeof digits, bytes[i]).ptr);
+    }
+    return text;
+  }
   char text[46] = {};
   if (address == nullptr || inet_ntop(family, address, text, sizeof text) == nullptr) return "";
   return decodeCString(std::span<const char>(text, sizeof text));

@@ -151,4 +151,18 @@ TEST(MediaWordText, GoesThroughTheShim) {
   EXPECT_EQ(bcn::mediaWord(0x9F), "<unknown subtype>");
 }
 
+// The dotted quad is written without inet_ntop; it must be inet_ntop's to
+// the byte, for every value in every position.
+TEST(AddressText, DottedQuadIsInetNtopsForEveryByte) {
+  for (int position = 0; position < 4; ++position) {
+    for (int value = 0; value < 256; ++value) {
+      std::uint8_t bytes[4] = {192, 0, 2, 1};
+      bytes[position] = static_cast<std::uint8_t>(value);
+      char expected[INET_ADDRSTRLEN] = {};
+      ASSERT_NE(inet_ntop(AF_INET, bytes, expected, sizeof expected), nullptr);
+      EXPECT_EQ(bcn::ntop(AF_INET, bytes), expected);
+    }
+  }
+}
+
 }  // namespace

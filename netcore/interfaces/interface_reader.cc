@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <memory>
+#include <string_view>
 #include <unordered_map>
 
 #include "netcore/c_string.h"
@@ -20,10 +21,7 @@ struct ViewDeleter {
   void operator()(bcn_kernel_view_t* view) const { bcn_kernel_view_close(view); }
 };
 
-std::string entryName(const bcn_ifaddr_t& entry) {
-  if (entry.name == nullptr) return "";
-  return std::string(entry.name);
-}
+std::string_view entryName(const bcn_ifaddr_t& entry) { return entry.name == nullptr ? "" : entry.name; }
 
 void applyLinkEntry(InterfaceSnapshot& snapshot, const sockaddr* address) {
   if (const std::uint32_t index = bcn_sockaddr_dl_index(address); index != 0) snapshot.index = index;
@@ -73,15 +71,18 @@ std::vector<InterfaceSnapshot> InterfaceReader::snapshot() const {
   if (count == 0) return {};
 
   std::vector<InterfaceSnapshot> ordered;
-  std::unordered_map<std::string, std::size_t> byName;
+  ordered.reserve(count);
+  // Names point into the view, which outlives this loop.
+  std::unordered_map<std::string_view, std::size_t> byName;
+  byName.reserve(count);
   std::vector<bool> hasLinkEntry;
   for (std::size_t e = 0; e < count; ++e) {
     const bcn_ifaddr_t* entry = &entries[e];
-    std::string name = entryName(*entry);
+    const std::string_view name = entryName(*entry);
     auto [it, inserted] = byName.try_emplace(name, ordered.size());
     if (inserted) {
       InterfaceSnapshot fresh;
-      fresh.name = std::move(name);
+      fresh.name = name;
       fresh.flags = bcn_bsd_interface_flags(entry->flags);
       ordered.push_back(std::move(fresh));
       hasLinkEntry.push_back(false);

@@ -18,6 +18,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -62,18 +63,22 @@ struct bcn_kernel_view {
   std::vector<bcn::shim::LinkRecord> links;
   std::vector<bcn::shim::AddressRecord> addresses;
   std::unordered_map<std::uint32_t, std::size_t> byIndex;
-  std::unordered_map<std::string, std::size_t> byName;
+  std::unordered_map<std::string_view, std::size_t> byName;  // views of the names in `links`
   std::unordered_map<AddressKey, bcn::shim::Inet6AddressRecord, AddressKeyHash> inet6Addresses;
   std::vector<bcn_ifaddr_t> entries;
   std::vector<SocketAddress> socketAddresses;
 
-  // Filled on demand.
-  std::unordered_map<std::uint32_t, EthtoolAnswer> ethtool;
-  std::unordered_map<std::uint32_t, std::uint32_t> functionalTypes;
+  // Filled on demand, one slot per entry of `links`.
+  std::vector<std::optional<EthtoolAnswer>> ethtool;
+  std::vector<std::optional<std::uint32_t>> functionalTypes;
+  // The link found last by name: a reading asks several questions about
+  // one interface in a row.
+  mutable const bcn::shim::LinkRecord* lastByName = nullptr;
   std::shared_ptr<const std::vector<std::uint32_t>> featureCapabilities;
   bool featureCapabilitiesTried = false;
   int linkModeMaskWords = 0;
 
+  // REQUIRES: for the per-link answers below, `link` is an element of `links`.
   const bcn::shim::LinkRecord* link(const char* name) const;
   const bcn::shim::LinkRecord* link(std::uint32_t index) const;
   // Ethtool link settings and carrier of an Ethernet device; empty for

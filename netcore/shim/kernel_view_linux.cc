@@ -47,8 +47,11 @@ std::size_t bcn_kernel_view::AddressKeyHash::operator()(const AddressKey& k) con
 
 const bcn::shim::LinkRecord* bcn_kernel_view::link(const char* name) const {
   if (name == nullptr) return nullptr;
-  auto it = byName.find(name);
-  return it == byName.end() ? nullptr : &links[it->second];
+  if (lastByName != nullptr && std::strcmp(lastByName->name.c_str(), name) == 0) return lastByName;
+  auto it = byName.find(std::string_view(name));
+  if (it == byName.end()) return nullptr;
+  lastByName = &links[it->second];
+  return lastByName;
 }
 
 const bcn::shim::LinkRecord* bcn_kernel_view::link(std::uint32_t index) const {
@@ -57,17 +60,19 @@ const bcn::shim::LinkRecord* bcn_kernel_view::link(std::uint32_t index) const {
 }
 
 const bcn_kernel_view::EthtoolAnswer& bcn_kernel_view::ethtoolAnswer(const bcn::shim::LinkRecord& l) {
-  auto [it, inserted] = ethtool.try_emplace(l.index);
-  if (inserted && l.hardwareType == ARPHRD_ETHER) {
-    it->second.settings = bcn::shim::ethtoolLinkSettings(ioctlSocket, l.name.c_str(), linkModeMaskWords);
+  std::optional<EthtoolAnswer>& slot = ethtool[static_cast<std::size_t>(&l - links.data())];
+  if (slot) return *slot;
+  EthtoolAnswer& answer = slot.emplace();
+  if (l.hardwareType == ARPHRD_ETHER) {
+    answer.settings = bcn::shim::ethtoolLinkSettings(ioctlSocket, l.name.c_str(), linkModeMaskWords);
     // The mask size is the kernel's, so later readings skip the handshake.
     if (session != nullptr) session->linkModeMaskWords.store(linkModeMaskWords, std::memory_order_relaxed);
     // The carrier is in the dump already (IFF_LOWER_UP, what ETHTOOL_GLINK
     // reports for nearly every driver), which saves a request per device.
     constexpr std::uint32_t kLowerUp = 0x10000;
-    it->second.link = (l.flags & kLowerUp) != 0;
+    answer.link = (l.flags & kLowerUp) != 0;
   }
-  return it->second;
+  return answer;
 }
 
 const std::vector<std::uint32_t>* bcn_kernel_view::featureTable(const bcn::shim::LinkRecord& l) {
@@ -93,8 +98,8 @@ const std::vector<std::uint32_t>* bcn_kernel_view::featureTable(const bcn::shim:
 }
 
 std::uint32_t bcn_kernel_view::functionalType(const bcn::shim::LinkRecord& l) {
-  auto [it, inserted] = functionalTypes.try_emplace(l.index, 0);
-  if (!inserted) return it->second;
+  std::optional<std::uint32_t>& slot = functionalTypes[static_cast<std::size_t>(&l - links.data())];
+  if (slot) return *slot;
   std::uint32_t type = 0;
   if (l.hardwareType == ARPHRD_LOOPBACK) {
     type = 1;
@@ -113,7 +118,7 @@ std::uint32_t bcn_kernel_view::functionalType(const bcn::shim::LinkRecord& l) {
       type = 2;
     }
   }
-  it->second = type;
+  slot = type;
   return type;
 }
 
@@ -212,6 +217,10 @@ void indexKernelView(bcn_kernel_view& view, std::vector<LinkRecord> links, std::
     view.byIndex[view.links[i].index] = i;
     view.byName[view.links[i].name] = i;
   }
+  view.ethtool.assign(view.links.size(), std::nullopt);
+  view.functionalTypes.assign(view.links.size(), std::nullopt);
+  view.lastByName = nullptr;
+  view.inet6Addresses.reserve(view.addresses.size());
   for (const AddressRecord& a : view.addresses) {
     if (a.family != AF_INET6 || !a.hasAddress) continue;
     view.inet6Addresses.emplace(bcn_kernel_view::AddressKey{a.index, a.address},
