@@ -15,7 +15,8 @@ struct sockaddr_in6;
 
 namespace bcn {
 
-// inet_ntop into a zeroed 46-byte buffer; "" when it fails.
+// The text inet_ntop gives for an AF_INET or AF_INET6 address; "" for
+// another family or a null address.
 std::string ntop(int family, const void* address);
 
 // Leading one bits of a mask socket address whose bytes (as far as they

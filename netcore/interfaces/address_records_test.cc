@@ -165,4 +165,21 @@ TEST(AddressText, DottedQuadIsInetNtopsForEveryByte) {
   }
 }
 
+// Every arrangement of zero runs (and so every "::" placement, the
+// embedded IPv4 forms and their near misses) must read as inet_ntop reads it.
+TEST(AddressText, Ipv6TextIsInetNtopsForEveryZeroRunShape) {
+  constexpr std::uint16_t kGroups[] = {0x0000, 0x0001, 0xFFFF, 0x0AB0};
+  for (int pattern = 0; pattern < (1 << 16); ++pattern) {
+    std::uint8_t bytes[16];
+    for (int i = 0; i < 8; ++i) {
+      const std::uint16_t group = kGroups[(pattern >> (2 * i)) & 3];
+      bytes[2 * i] = static_cast<std::uint8_t>(group >> 8);
+      bytes[2 * i + 1] = static_cast<std::uint8_t>(group & 0xFF);
+    }
+    char expected[INET6_ADDRSTRLEN] = {};
+    ASSERT_NE(inet_ntop(AF_INET6, bytes, expected, sizeof expected), nullptr);
+    ASSERT_EQ(bcn::ntop(AF_INET6, bytes), expected) << "pattern " << pattern;
+  }
+}
+
 }  // namespace

@@ -53,6 +53,19 @@ void applyStatistics(InterfaceSnapshot& snapshot, const bcn_ifdata_t& data) {
 
 }  // namespace
 
+// The text of the media words seen in one reading: interfaces of one kind
+// share them, and each text is worth a lookup in the media tables.
+struct InterfaceReader::MediaTexts {
+  std::vector<std::pair<std::int32_t, std::string>> known;
+
+  const std::string& of(std::int32_t word) {
+    for (const auto& [w, text] : known) {
+      if (w == word) return text;
+    }
+    return known.emplace_back(word, mediaWord(word)).second;
+  }
+};
+
 InterfaceReader::InterfaceReader()
     : sock4_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)),
       sock6_(socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0)),
@@ -110,6 +123,7 @@ std::vector<InterfaceSnapshot> InterfaceReader::snapshot() const {
     }
   }
 
+  MediaTexts texts;
   for (std::size_t i = 0; i < ordered.size(); ++i) {
     InterfaceSnapshot& snapshot = ordered[i];
     // The link entry carries the index; only names without one (address
@@ -118,7 +132,7 @@ std::vector<InterfaceSnapshot> InterfaceReader::snapshot() const {
     if (!hasLinkEntry[i] || snapshot.index == 0) snapshot.index = if_nametoindex(snapshot.name.c_str());
     bcn_ifdata_t data{};
     if (bcn_get_ifdata(view.get(), snapshot.index, snapshot.name.c_str(), &data)) applyStatistics(snapshot, data);
-    readIoctls(snapshot, view.get());
+    readIoctls(snapshot, view.get(), texts);
   }
   return ordered;
 }
@@ -143,9 +157,9 @@ std::map<std::string, LinkIdentity> InterfaceReader::linkIdentities(
   return identities;
 }
 
-void InterfaceReader::readIoctls(InterfaceSnapshot& snapshot, bcn_kernel_view_t* view) const {
+void InterfaceReader::readIoctls(InterfaceSnapshot& snapshot, bcn_kernel_view_t* view, MediaTexts& texts) const {
   const char* name = snapshot.name.c_str();
-  snapshot.media = media(snapshot.name, view);
+  snapshot.media = media(snapshot.name, view, texts);
   std::uint32_t value = 0;
   snapshot.capabilities.reset();
   if (bcn_get_curcap(view, name, &value)) snapshot.capabilities = value;
@@ -157,7 +171,8 @@ void InterfaceReader::readIoctls(InterfaceSnapshot& snapshot, bcn_kernel_view_t*
   if (snapshot.mtu == 0 && bcn_get_mtu(sock4_, name, &value)) snapshot.mtu = value;
 }
 
-std::optional<MediaInfo> InterfaceReader::media(const std::string& name, bcn_kernel_view_t* view) const {
+std::optional<MediaInfo> InterfaceReader::media(const std::string& name, bcn_kernel_view_t* view,
+                                                MediaTexts& texts) const {
   bcn_media_t words{};
   if (!bcn_get_media(view, name.c_str(), &words)) return std::nullopt;
   MediaInfo info;
@@ -166,8 +181,8 @@ std::optional<MediaInfo> InterfaceReader::media(const std::string& name, bcn_ker
   } else {
     info.status = bcn_media_status_active(words.status) ? MediaStatus::active : MediaStatus::inactive;
   }
-  info.current = mediaWord(words.current);
-  if (words.active != words.current) info.active = mediaWord(words.active);
+  info.current = texts.of(words.current);
+  if (words.active != words.current) info.active = texts.of(words.active);
   return info;
 }
 

@@ -59,8 +59,9 @@ class NETCORE_EXPORT InterfaceReader {
   int sock6() const { return sock6_; }
 
  private:
-  void readIoctls(InterfaceSnapshot& snapshot, bcn_kernel_view_t* view) const;
-  std::optional<MediaInfo> media(const std::string& name, bcn_kernel_view_t* view) const;
+  struct MediaTexts;
+  void readIoctls(InterfaceSnapshot& snapshot, bcn_kernel_view_t* view, MediaTexts& texts) const;
+  std::optional<MediaInfo> media(const std::string& name, bcn_kernel_view_t* view, MediaTexts& texts) const;
   IPv6Address ipv6Address(const bcn_ifaddr_t& entry, const std::string& ifname, bcn_kernel_view_t* view) const;
 
   const int sock4_;

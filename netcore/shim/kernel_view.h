@@ -35,6 +35,9 @@ struct bcn_kernel_session {
   std::mutex featureLock;
   std::shared_ptr<const std::vector<std::uint32_t>> featureCapabilities;  // null until fetched
   std::atomic<int> linkModeMaskWords{0};
+  // Sizes of the last dumps, to size the next ones' records up front.
+  std::atomic<std::size_t> linkCountHint{0};
+  std::atomic<std::size_t> addressCountHint{0};
 };
 
 struct bcn_kernel_view {
@@ -45,10 +48,7 @@ struct bcn_kernel_view {
   struct AddressKey {
     std::uint32_t index;
     std::array<std::uint8_t, 16> address;
-    bool operator==(const AddressKey&) const = default;
-  };
-  struct AddressKeyHash {
-    std::size_t operator()(const AddressKey& k) const noexcept;
+    auto operator<=>(const AddressKey&) const = default;
   };
 
   // Storage for the socket addresses of the interface-address list: the
@@ -62,9 +62,12 @@ struct bcn_kernel_view {
   bcn_kernel_session* session = nullptr;  // borrowed; null for a view without one
   std::vector<bcn::shim::LinkRecord> links;
   std::vector<bcn::shim::AddressRecord> addresses;
-  std::unordered_map<std::uint32_t, std::size_t> byIndex;
+  // Sorted by index, then by position (the last of equal indexes counts);
+  // the kernel lists links in index order, so this is rarely sorted again.
+  std::vector<std::pair<std::uint32_t, std::size_t>> byIndex;
   std::unordered_map<std::string_view, std::size_t> byName;  // views of the names in `links`
-  std::unordered_map<AddressKey, bcn::shim::Inet6AddressRecord, AddressKeyHash> inet6Addresses;
+  // Sorted by key, then by dump order (the first of equal keys counts).
+  std::vector<std::pair<AddressKey, bcn::shim::Inet6AddressRecord>> inet6Addresses;
   std::vector<bcn_ifaddr_t> entries;
   std::vector<SocketAddress> socketAddresses;
 
@@ -81,6 +84,7 @@ struct bcn_kernel_view {
   // REQUIRES: for the per-link answers below, `link` is an element of `links`.
   const bcn::shim::LinkRecord* link(const char* name) const;
   const bcn::shim::LinkRecord* link(std::uint32_t index) const;
+  const bcn::shim::Inet6AddressRecord* inet6Address(const AddressKey& key) const;
   // Ethtool link settings and carrier of an Ethernet device; empty for
   // every other kind of link. Asked once per device and reading.
   const EthtoolAnswer& ethtoolAnswer(const bcn::shim::LinkRecord& link);

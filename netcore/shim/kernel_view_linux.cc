@@ -39,12 +39,6 @@ bool ueventSays(const std::string& name, const char* line) {
 
 }  // namespace
 
-std::size_t bcn_kernel_view::AddressKeyHash::operator()(const AddressKey& k) const noexcept {
-  std::size_t h = k.index;
-  for (std::uint8_t b : k.address) h = h * 131 + b;
-  return h;
-}
-
 const bcn::shim::LinkRecord* bcn_kernel_view::link(const char* name) const {
   if (name == nullptr) return nullptr;
   if (lastByName != nullptr && std::strcmp(lastByName->name.c_str(), name) == 0) return lastByName;
@@ -55,8 +49,16 @@ const bcn::shim::LinkRecord* bcn_kernel_view::link(const char* name) const {
 }
 
 const bcn::shim::LinkRecord* bcn_kernel_view::link(std::uint32_t index) const {
-  auto it = byIndex.find(index);
-  return it == byIndex.end() ? nullptr : &links[it->second];
+  const auto after = std::upper_bound(byIndex.begin(), byIndex.end(), index,
+                                     [](std::uint32_t i, const auto& entry) { return i < entry.first; });
+  if (after == byIndex.begin() || std::prev(after)->first != index) return nullptr;
+  return &links[std::prev(after)->second];
+}
+
+const bcn::shim::Inet6AddressRecord* bcn_kernel_view::inet6Address(const AddressKey& key) const {
+  const auto it = std::lower_bound(inet6Addresses.begin(), inet6Addresses.end(), key,
+                                   [](const auto& entry, const AddressKey& k) { return entry.first < k; });
+  return it == inet6Addresses.end() || it->first != key ? nullptr : &it->second;
 }
 
 const bcn_kernel_view::EthtoolAnswer& bcn_kernel_view::ethtoolAnswer(const bcn::shim::LinkRecord& l) {
@@ -211,21 +213,25 @@ void buildEntries(bcn_kernel_view& view) {
 void indexKernelView(bcn_kernel_view& view, std::vector<LinkRecord> links, std::vector<AddressRecord> addresses) {
   view.links = std::move(links);
   view.addresses = std::move(addresses);
+  view.byIndex.clear();
   view.byIndex.reserve(view.links.size());
   view.byName.reserve(view.links.size());
   for (std::size_t i = 0; i < view.links.size(); ++i) {
-    view.byIndex[view.links[i].index] = i;
+    view.byIndex.emplace_back(view.links[i].index, i);
     view.byName[view.links[i].name] = i;
   }
+  if (!std::is_sorted(view.byIndex.begin(), view.byIndex.end())) std::sort(view.byIndex.begin(), view.byIndex.end());
   view.ethtool.assign(view.links.size(), std::nullopt);
   view.functionalTypes.assign(view.links.size(), std::nullopt);
   view.lastByName = nullptr;
-  view.inet6Addresses.reserve(view.addresses.size());
+  view.inet6Addresses.clear();
   for (const AddressRecord& a : view.addresses) {
     if (a.family != AF_INET6 || !a.hasAddress) continue;
-    view.inet6Addresses.emplace(bcn_kernel_view::AddressKey{a.index, a.address},
-                                Inet6AddressRecord{a.index, a.address, a.flags, a.protocol});
+    view.inet6Addresses.emplace_back(bcn_kernel_view::AddressKey{a.index, a.address},
+                                     Inet6AddressRecord{a.index, a.address, a.flags, a.protocol});
   }
+  std::stable_sort(view.inet6Addresses.begin(), view.inet6Addresses.end(),
+                   [](const auto& x, const auto& y) { return x.first < y.first; });
   buildEntries(view);
 }
 
@@ -259,6 +265,8 @@ bcn_kernel_view_t* bcn_kernel_view_open(bcn_kernel_session_t* session, int ioctl
   if (session == nullptr) return nullptr;
   std::vector<bcn::shim::LinkRecord> links;
   std::vector<bcn::shim::AddressRecord> addresses;
+  links.reserve(session->linkCountHint.load(std::memory_order_relaxed));
+  if (with_addresses) addresses.reserve(session->addressCountHint.load(std::memory_order_relaxed));
   {
     // The kernel runs one dump per socket, and the datagrams of a dump go to
     // whichever thread reads next, so concurrent readings take turns here
@@ -280,6 +288,8 @@ bcn_kernel_view_t* bcn_kernel_view_open(bcn_kernel_session_t* session, int ioctl
       addresses.clear();
     }
   }
+  session->linkCountHint.store(links.size(), std::memory_order_relaxed);
+  if (with_addresses) session->addressCountHint.store(addresses.size(), std::memory_order_relaxed);
   auto view = std::make_unique<bcn_kernel_view>();
   view->ioctlSocket = ioctl_socket;
   view->session = session;

@@ -61,7 +61,15 @@ Inet6Settings decodeInet6Conf(Bytes conf) {
   return s;
 }
 
+// The top-level link attributes decodeLinkAttribute reads; a link carries
+// some fifty, and the rest are passed over without a call.
+constexpr std::uint64_t kLinkAttributesRead =
+    (1ULL << IFLA_ADDRESS) | (1ULL << IFLA_IFNAME) | (1ULL << IFLA_MTU) | (1ULL << IFLA_STATS64) |
+    (1ULL << IFLA_PARENT_DEV_NAME) | (1ULL << IFLA_PERM_ADDRESS) | (1ULL << IFLA_LINKINFO) | (1ULL << IFLA_AF_SPEC);
+static_assert(IFLA_PARENT_DEV_NAME < 64 && IFLA_PERM_ADDRESS < 64);
+
 void decodeLinkAttribute(std::uint16_t type, Bytes payload, LinkRecord& link) {
+  if (type >= 64 || ((kLinkAttributesRead >> type) & 1) == 0) return;
   switch (type) {
     case IFLA_IFNAME:
       link.name = decodeCString(payload);
