@@ -166,19 +166,35 @@ TEST(AddressText, DottedQuadIsInetNtopsForEveryByte) {
 }
 
 // Every arrangement of zero runs (and so every "::" placement, the
-// embedded IPv4 forms and their near misses) must read as inet_ntop reads it.
+// embedded IPv4 forms and their near misses) and groups of every width must
+// read as inet_ntop reads them.
 TEST(AddressText, Ipv6TextIsInetNtopsForEveryZeroRunShape) {
-  constexpr std::uint16_t kGroups[] = {0x0000, 0x0001, 0xFFFF, 0x0AB0};
-  for (int pattern = 0; pattern < (1 << 16); ++pattern) {
+  auto expectSame = [](const std::uint16_t (&groups)[8]) {
     std::uint8_t bytes[16];
     for (int i = 0; i < 8; ++i) {
-      const std::uint16_t group = kGroups[(pattern >> (2 * i)) & 3];
-      bytes[2 * i] = static_cast<std::uint8_t>(group >> 8);
-      bytes[2 * i + 1] = static_cast<std::uint8_t>(group & 0xFF);
+      bytes[2 * i] = static_cast<std::uint8_t>(groups[i] >> 8);
+      bytes[2 * i + 1] = static_cast<std::uint8_t>(groups[i] & 0xFF);
     }
     char expected[INET6_ADDRSTRLEN] = {};
-    ASSERT_NE(inet_ntop(AF_INET6, bytes, expected, sizeof expected), nullptr);
-    ASSERT_EQ(bcn::ntop(AF_INET6, bytes), expected) << "pattern " << pattern;
+    if (inet_ntop(AF_INET6, bytes, expected, sizeof expected) == nullptr) return false;
+    EXPECT_EQ(bcn::ntop(AF_INET6, bytes), expected);
+    return bcn::ntop(AF_INET6, bytes) == expected;
+  };
+  constexpr std::uint16_t kShapes[] = {0x0000, 0x0001, 0xFFFF};
+  for (int pattern = 0; pattern < 6561; ++pattern) {  // 3^8
+    std::uint16_t groups[8];
+    for (int i = 0, rest = pattern; i < 8; ++i, rest /= 3) groups[i] = kShapes[rest % 3];
+    ASSERT_TRUE(expectSame(groups)) << "pattern " << pattern;
+  }
+  std::uint32_t state = 12345;  // a fixed pseudo-random walk over group widths and zero placements
+  for (int round = 0; round < 2000; ++round) {
+    std::uint16_t groups[8];
+    for (std::uint16_t& g : groups) {
+      state = state * 1103515245u + 12345u;
+      const int width = static_cast<int>((state >> 16) % 5);  // 0 to 4 hex digits
+      g = width == 0 ? 0 : static_cast<std::uint16_t>((state >> 8) & ((1u << (4 * width)) - 1));
+    }
+    ASSERT_TRUE(expectSame(groups)) << "round " << round;
   }
 }
 
