@@ -1,6 +1,6 @@
 // InterfaceReader::snapshot() on namespaces holding 1, 50 and 200 veth
 // interfaces, beside two anchors measured in the same run: getifaddrs()
-// alone (the floor of the address part of a reading) and one
+// alone (the C library's own reading of names and addresses) and one
 // `ip -s -d -j addr` process (what a shell user runs). Prints the ratios
 // and the cost per interface. Needs root for the namespaces.
 //

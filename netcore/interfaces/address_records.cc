@@ -116,11 +116,11 @@ std::optional<std::string> ipv4Text(const sockaddr* address) {
   return ntop(AF_INET, &in.sin_addr);
 }
 
-// glibc's getifaddrs fills the broadcast slot with the address itself when
-// the kernel has no broadcast address for it (added without "brd"). In a
-// subnet of more than two addresses a host address can never be the
-// broadcast address, so there that value means "none"; on /31 and /32 it
-// may be a real (if odd) setting and is kept.
+// The interface-address list, like glibc's getifaddrs, fills the broadcast
+// slot with the address itself when the kernel has no broadcast address for
+// it (added without "brd"). In a subnet of more than two addresses a host
+// address can never be the broadcast address, so there that value means
+// "none"; on /31 and /32 it may be a real (if odd) setting and is kept.
 bool ownAddressStandingIn(const IPv4Address& record, const std::optional<std::string>& broadcast) {
   return broadcast == record.address && record.prefixLength.has_value() && *record.prefixLength < 31;
 }

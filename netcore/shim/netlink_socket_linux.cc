@@ -23,7 +23,17 @@ constexpr int kMaxDrainReads = 1 << 16;
 
 NetlinkSocket::NetlinkSocket()
     : fd_(socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE)),
-      buffer_(new std::uint8_t[kReceiveBufferSize]) {}
+      buffer_(new std::uint8_t[kReceiveBufferSize]) {
+  // Connected to the kernel, the socket refuses datagrams from anyone else
+  // (another process could otherwise feed a dump), so a plain recv needs no
+  // sender check.
+  sockaddr_nl kernel{};
+  kernel.nl_family = AF_NETLINK;
+  if (fd_ >= 0 && connect(fd_, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) != 0) {
+    close(fd_);
+    fd_ = -1;
+  }
+}
 
 NetlinkSocket::~NetlinkSocket() {
   if (fd_ >= 0) close(fd_);
@@ -41,30 +51,22 @@ bool NetlinkSocket::request(std::uint16_t type, std::uint8_t family, std::uint32
   req.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
   req.header.nlmsg_seq = sequence;
   req.body.ifi_family = family;
-  sockaddr_nl kernel{};
-  kernel.nl_family = AF_NETLINK;
   for (;;) {
-    if (sendto(fd_, &req, sizeof req, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) >= 0) return true;
+    if (send(fd_, &req, sizeof req, 0) >= 0) return true;
     if (errno != EINTR) return false;
   }
 }
 
 std::span<const std::uint8_t> NetlinkSocket::receive() {
   for (;;) {
-    sockaddr_nl from{};
-    iovec iov{buffer_.get(), kReceiveBufferSize};
-    msghdr msg{};
-    msg.msg_name = &from;
-    msg.msg_namelen = sizeof from;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    const ssize_t n = recvmsg(fd_, &msg, 0);
+    // MSG_TRUNC makes a datagram too long for the buffer report its full
+    // length, so it is seen and refused rather than read cut short.
+    const ssize_t n = recv(fd_, buffer_.get(), kReceiveBufferSize, MSG_TRUNC);
     if (n < 0) {
       if (errno == EINTR) continue;
       return {};
     }
-    if ((msg.msg_flags & MSG_TRUNC) != 0) return {};
-    if (from.nl_pid != 0) return {buffer_.get(), 0};  // only the kernel answers dumps
+    if (static_cast<std::size_t>(n) > kReceiveBufferSize) return {};
     return {buffer_.get(), static_cast<std::size_t>(n)};
   }
 }

@@ -26,6 +26,8 @@ class NetlinkSocket {
   NetlinkSocket& operator=(const NetlinkSocket&) = delete;
 
   bool valid() const { return fd_ >= 0; }
+  // The descriptor, for tests that address the socket from outside.
+  int descriptor() const { return fd_; }
 
   // Sends one dump request of `type` for `family` under a fresh sequence
   // number and feeds each datagram of the answer to
@@ -40,7 +42,6 @@ class NetlinkSocket {
     for (int i = 0; i < kMaxDatagrams; ++i) {
       const std::span<const std::uint8_t> datagram = receive();
       if (datagram.data() == nullptr) break;
-      if (datagram.empty()) continue;  // not from the kernel
       switch (parse(datagram, sequence)) {
         case DumpStatus::kDone: return true;
         case DumpStatus::kError: drain(); return false;
@@ -57,8 +58,7 @@ class NetlinkSocket {
   static constexpr int kMaxDatagrams = 1 << 16;
 
   bool request(std::uint16_t type, std::uint8_t family, std::uint32_t sequence);
-  // The next datagram from the kernel; empty (non-null) for one from anyone
-  // else; null data on failure or truncation.
+  // The next datagram from the kernel; null data on failure or truncation.
   std::span<const std::uint8_t> receive();
   // Reads without waiting until nothing is left, which also runs the rest
   // of an abandoned dump to its end.
