@@ -50,6 +50,7 @@ class Request {
  public:
   explicit Request(std::size_t bytes) : words_((bytes + 7) / 8) {
     if (words_ > inline_.size()) heap_.assign(words_, 0);
+    clear();
   }
   T* get() { return reinterpret_cast<T*>(heap_.empty() ? inline_.data() : heap_.data()); }
   T* operator->() { return get(); }
@@ -57,7 +58,7 @@ class Request {
 
  private:
   std::size_t words_;
-  std::array<std::uint64_t, 64> inline_{};
+  std::array<std::uint64_t, 64> inline_;  // only the first words_ are used, and cleared
   std::vector<std::uint64_t> heap_;
 };
 

@@ -27,19 +27,6 @@
 #include "netcore/shim/netlink_parse.h"
 #include "netcore/shim/netlink_socket_linux.h"
 
-struct bcn_kernel_session {
-  // Held for the two dumps of a reading; see bcn_kernel_view_open.
-  std::mutex dumpLock;
-  bcn::shim::NetlinkSocket netlink;  // opened with the session
-
-  std::mutex featureLock;
-  std::shared_ptr<const std::vector<std::uint32_t>> featureCapabilities;  // null until fetched
-  std::atomic<int> linkModeMaskWords{0};
-  // Sizes of the last dumps, to size the next ones' records up front.
-  std::atomic<std::size_t> linkCountHint{0};
-  std::atomic<std::size_t> addressCountHint{0};
-};
-
 struct bcn_kernel_view {
   struct EthtoolAnswer {
     std::optional<bcn::shim::LinkSettings> settings;
@@ -59,7 +46,7 @@ struct bcn_kernel_view {
   };
 
   int ioctlSocket = -1;
-  bcn_kernel_session* session = nullptr;  // borrowed; null for a view without one
+  struct bcn_kernel_session* session = nullptr;  // borrowed; null for a view without one
   std::vector<bcn::shim::LinkRecord> links;
   std::vector<bcn::shim::AddressRecord> addresses;
   // Sorted by index, then by position (the last of equal indexes counts);
@@ -95,7 +82,25 @@ struct bcn_kernel_view {
   const std::vector<std::uint32_t>* featureTable(const bcn::shim::LinkRecord& link);
 };
 
+struct bcn_kernel_session {
+  // Held for the two dumps of a reading; see bcn_kernel_view_open.
+  std::mutex dumpLock;
+  bcn::shim::NetlinkSocket netlink;  // opened with the session
+
+  std::mutex featureLock;
+  std::shared_ptr<const std::vector<std::uint32_t>> featureCapabilities;  // null until fetched
+  std::atomic<int> linkModeMaskWords{0};
+  // A closed view kept for the next reading, which refills its containers
+  // in place instead of allocating them again.
+  std::mutex spareLock;
+  std::unique_ptr<bcn_kernel_view> spare;
+};
+
 namespace bcn::shim {
+
+// Builds the indexes and the interface-address list of a view from the
+// links and addresses it holds, dropping every answer of an earlier reading.
+void indexKernelView(bcn_kernel_view& view);
 
 // Builds the indexes and the interface-address list of a view from
 // decoded dumps (separate from the netlink I/O so tests and the fuzzer can

@@ -210,17 +210,17 @@ void buildEntries(bcn_kernel_view& view) {
 
 }  // namespace
 
-void indexKernelView(bcn_kernel_view& view, std::vector<LinkRecord> links, std::vector<AddressRecord> addresses) {
-  view.links = std::move(links);
-  view.addresses = std::move(addresses);
+void indexKernelView(bcn_kernel_view& view) {
   view.byIndex.clear();
-  view.byIndex.reserve(view.links.size());
+  view.byName.clear();
   view.byName.reserve(view.links.size());
   for (std::size_t i = 0; i < view.links.size(); ++i) {
     view.byIndex.emplace_back(view.links[i].index, i);
     view.byName[view.links[i].name] = i;
   }
   if (!std::is_sorted(view.byIndex.begin(), view.byIndex.end())) std::sort(view.byIndex.begin(), view.byIndex.end());
+  view.featureCapabilities.reset();
+  view.featureCapabilitiesTried = false;
   view.ethtool.assign(view.links.size(), std::nullopt);
   view.functionalTypes.assign(view.links.size(), std::nullopt);
   view.lastByName = nullptr;
@@ -233,6 +233,12 @@ void indexKernelView(bcn_kernel_view& view, std::vector<LinkRecord> links, std::
   std::stable_sort(view.inet6Addresses.begin(), view.inet6Addresses.end(),
                    [](const auto& x, const auto& y) { return x.first < y.first; });
   buildEntries(view);
+}
+
+void indexKernelView(bcn_kernel_view& view, std::vector<LinkRecord> links, std::vector<AddressRecord> addresses) {
+  view.links = std::move(links);
+  view.addresses = std::move(addresses);
+  indexKernelView(view);
 }
 
 void indexKernelView(bcn_kernel_view& view, std::vector<LinkRecord> links,
@@ -263,10 +269,16 @@ void bcn_kernel_session_close(bcn_kernel_session_t* session) { delete session; }
 
 bcn_kernel_view_t* bcn_kernel_view_open(bcn_kernel_session_t* session, int ioctl_socket, bool with_addresses) {
   if (session == nullptr) return nullptr;
-  std::vector<bcn::shim::LinkRecord> links;
-  std::vector<bcn::shim::AddressRecord> addresses;
-  links.reserve(session->linkCountHint.load(std::memory_order_relaxed));
-  if (with_addresses) addresses.reserve(session->addressCountHint.load(std::memory_order_relaxed));
+  std::unique_ptr<bcn_kernel_view> view;
+  {
+    const std::lock_guard guard(session->spareLock);
+    view = std::move(session->spare);
+  }
+  if (view == nullptr) view = std::make_unique<bcn_kernel_view>();
+  std::vector<bcn::shim::LinkRecord>& links = view->links;
+  std::vector<bcn::shim::AddressRecord>& addresses = view->addresses;
+  links.clear();
+  addresses.clear();
   {
     // The kernel runs one dump per socket, and the datagrams of a dump go to
     // whichever thread reads next, so concurrent readings take turns here
@@ -288,17 +300,20 @@ bcn_kernel_view_t* bcn_kernel_view_open(bcn_kernel_session_t* session, int ioctl
       addresses.clear();
     }
   }
-  session->linkCountHint.store(links.size(), std::memory_order_relaxed);
-  if (with_addresses) session->addressCountHint.store(addresses.size(), std::memory_order_relaxed);
-  auto view = std::make_unique<bcn_kernel_view>();
   view->ioctlSocket = ioctl_socket;
   view->session = session;
   view->linkModeMaskWords = session->linkModeMaskWords.load(std::memory_order_relaxed);
-  bcn::shim::indexKernelView(*view, std::move(links), std::move(addresses));
+  bcn::shim::indexKernelView(*view);
   return view.release();
 }
 
-void bcn_kernel_view_close(bcn_kernel_view_t* view) { delete view; }
+void bcn_kernel_view_close(bcn_kernel_view_t* view) {
+  std::unique_ptr<bcn_kernel_view> owned(view);
+  if (owned == nullptr || owned->session == nullptr) return;
+  bcn_kernel_session* session = owned->session;
+  const std::lock_guard guard(session->spareLock);
+  if (session->spare == nullptr) session->spare = std::move(owned);
+}
 
 std::size_t bcn_kernel_view_entries(const bcn_kernel_view_t* view, const bcn_ifaddr_t** entries) {
   if (entries != nullptr) *entries = nullptr;

@@ -7,6 +7,7 @@
 #include <linux/rtnetlink.h>
 #include <sys/socket.h>
 
+#include <cstddef>
 #include <cstring>
 
 #include "netcore/c_string.h"
@@ -28,14 +29,18 @@ constexpr std::size_t align4(std::size_t n) { return (n + 3) & ~std::size_t{3}; 
 // Calls visit(type, payload) for each well-formed attribute of `bytes`.
 template <typename Visit>
 void forEachAttribute(Bytes bytes, Visit&& visit) {
-  std::size_t offset = 0;
-  while (bytes.size() - offset >= sizeof(rtattr)) {
-    const auto attr = load<rtattr>(bytes, offset);
-    if (attr.rta_len < sizeof(rtattr) || attr.rta_len > bytes.size() - offset) return;
-    visit(attr.rta_type & NLA_TYPE_MASK,
-          bytes.subspan(offset + sizeof(rtattr), attr.rta_len - sizeof(rtattr)));
-    offset += align4(attr.rta_len);
-    if (offset > bytes.size()) return;
+  const std::uint8_t* at = bytes.data();
+  std::size_t left = bytes.size();
+  while (left >= sizeof(rtattr)) {
+    std::uint16_t length, type;
+    std::memcpy(&length, at + offsetof(rtattr, rta_len), sizeof length);
+    std::memcpy(&type, at + offsetof(rtattr, rta_type), sizeof type);
+    if (length < sizeof(rtattr) || length > left) return;
+    visit(static_cast<std::uint16_t>(type & NLA_TYPE_MASK), Bytes(at + sizeof(rtattr), length - sizeof(rtattr)));
+    const std::size_t step = align4(length);
+    if (step >= left) return;
+    at += step;
+    left -= step;
   }
 }
 
