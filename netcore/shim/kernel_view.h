@@ -1,8 +1,9 @@
 // The state behind bcn_kernel_session_t and bcn_kernel_view_t.
 //
-// A session is what outlives readings: the kept rtnetlink socket and the
+// A session is what outlives readings: the kept rtnetlink socket, the
 // answers that never change while the kernel runs (the ethtool feature
-// table, the link-mode mask size). Thread-safe; see bcn_interfaces.h.
+// table, the link-mode mask size) and the last closed view, whose
+// containers the next reading refills. Thread-safe; see bcn_interfaces.h.
 //
 // A view is one reading: the decoded link and address dumps with their
 // indexes, the interface-address list made of them, and the per-interface
@@ -41,7 +42,7 @@ struct bcn_kernel_view {
   // Storage for the socket addresses of the interface-address list: the
   // largest of them is a sockaddr_ll whose address field holds the 24 bytes
   // the C library allows.
-  union SocketAddress {
+  struct SocketAddress {
     alignas(8) std::uint8_t bytes[36];
   };
 
