@@ -1,6 +1,6 @@
 // InterfaceReader::snapshot() on namespaces holding 1, 50 and 200 veth
 // interfaces, beside two anchors measured in the same run: getifaddrs()
-// alone (the floor of the address part of a reading) and one
+// alone (the C library's own reading of names and addresses) and one
 // `ip -s -d -j addr` process (what a shell user runs). Prints the ratios
 // and the cost per interface. Needs root for the namespaces.
 //
@@ -18,6 +18,7 @@
 #include <linux/sockios.h>
 #include <net/if.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sched.h>
 #include <unistd.h>
@@ -88,6 +89,31 @@ bool enter(const std::string& path) {
   return ok;
 }
 
+// CPU time of the calling thread split into user and kernel time, so the
+// summary can say which side of the system call boundary a gap is on.
+class ThreadTimes {
+ public:
+  ThreadTimes() : start_(now()) {}
+  void report(benchmark::State& state) const {
+    const rusage end = now();
+    const double iterations = static_cast<double>(state.iterations());
+    if (iterations == 0) return;
+    state.counters["user_us"] = micros(end.ru_utime, start_.ru_utime) / iterations;
+    state.counters["sys_us"] = micros(end.ru_stime, start_.ru_stime) / iterations;
+  }
+
+ private:
+  static rusage now() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage;
+  }
+  static double micros(const timeval& a, const timeval& b) {
+    return static_cast<double>(a.tv_sec - b.tv_sec) * 1e6 + static_cast<double>(a.tv_usec - b.tv_usec);
+  }
+  rusage start_;
+};
+
 bool enterNamespace(benchmark::State& state) {
   if (enter(cat("/run/netns/", namespaceName(static_cast<int>(state.range(0)), "a")))) return true;
   state.SkipWithError("cannot enter the namespace");
@@ -98,11 +124,13 @@ void BM_Snapshot(benchmark::State& state) {
   if (!enterNamespace(state)) return;
   const bcn::InterfaceReader reader;
   std::size_t interfaces = 0;
+  const ThreadTimes times;
   for (auto _ : state) {
     auto snapshot = reader.snapshot();
     interfaces = snapshot.size();
     benchmark::DoNotOptimize(snapshot);
   }
+  times.report(state);
   state.counters["interfaces"] = static_cast<double>(interfaces);
 }
 
@@ -196,12 +224,14 @@ void BM_KernelFloor(benchmark::State& state) {
   for (int i = 0; i < pairs; ++i) names.push_back(cat("b4b", std::to_string(getpid()), "v", std::to_string(i)));
   FloorReads reads;  // opened in the namespace just entered
   int answered = 0;
+  const ThreadTimes times;
   for (auto _ : state) {
     std::size_t bytes = reads.dump(RTM_GETLINK) + reads.dump(RTM_GETADDR);
     answered = reads.features("lo");
     for (const std::string& name : names) answered += reads.ethtool(name);
     benchmark::DoNotOptimize(bytes);
   }
+  times.report(state);
   if (answered != 2 * pairs + 1) state.SkipWithError("the kernel did not answer every ethtool request");
 }
 

@@ -15,7 +15,8 @@ struct sockaddr_in6;
 
 namespace bcn {
 
-// inet_ntop into a zeroed 46-byte buffer; "" when it fails.
+// The text inet_ntop gives for an AF_INET or AF_INET6 address; "" for
+// another family or a null address.
 std::string ntop(int family, const void* address);
 
 // Leading one bits of a mask socket address whose bytes (as far as they
@@ -25,7 +26,8 @@ std::string ntop(int family, const void* address);
 // non-contiguous mask gives the length of its leading run.
 int prefixLength(std::span<const std::uint8_t> mask, int family);
 
-// The valid bytes of a socket address as getifaddrs hands it out: the size
+// The valid bytes of a socket address in the interface-address list (laid
+// out as the C library's getifaddrs lays it out): the size
 // of the structure its family uses (sockaddr_in6 for AF_INET6,
 // sockaddr_in otherwise); empty for null.
 std::span<const std::uint8_t> socketAddressBytes(const sockaddr* address);
@@ -34,7 +36,7 @@ std::span<const std::uint8_t> socketAddressBytes(const sockaddr* address);
 // broadcast or destination address; `flags` the entry's interface flags
 // (only IFF_BROADCAST 0x2 and IFF_POINTOPOINT 0x10 matter). A broadcast
 // address equal to the address itself in a subnet wider than /31 is how
-// getifaddrs says "none", and gives no broadcast address.
+// the list says "none" (as getifaddrs does), and gives no broadcast address.
 IPv4Address ipv4Address(const sockaddr* address, const sockaddr* netmask, const sockaddr* peer,
                         std::uint32_t flags);
 

@@ -151,4 +151,51 @@ TEST(MediaWordText, GoesThroughTheShim) {
   EXPECT_EQ(bcn::mediaWord(0x9F), "<unknown subtype>");
 }
 
+// The dotted quad is written without inet_ntop; it must be inet_ntop's to
+// the byte, for every value in every position.
+TEST(AddressText, DottedQuadIsInetNtopsForEveryByte) {
+  for (int position = 0; position < 4; ++position) {
+    for (int value = 0; value < 256; ++value) {
+      std::uint8_t bytes[4] = {192, 0, 2, 1};
+      bytes[position] = static_cast<std::uint8_t>(value);
+      char expected[INET_ADDRSTRLEN] = {};
+      ASSERT_NE(inet_ntop(AF_INET, bytes, expected, sizeof expected), nullptr);
+      EXPECT_EQ(bcn::ntop(AF_INET, bytes), expected);
+    }
+  }
+}
+
+// Every arrangement of zero runs (and so every "::" placement, the
+// embedded IPv4 forms and their near misses) and groups of every width must
+// read as inet_ntop reads them.
+TEST(AddressText, Ipv6TextIsInetNtopsForEveryZeroRunShape) {
+  auto expectSame = [](const std::uint16_t (&groups)[8]) {
+    std::uint8_t bytes[16];
+    for (int i = 0; i < 8; ++i) {
+      bytes[2 * i] = static_cast<std::uint8_t>(groups[i] >> 8);
+      bytes[2 * i + 1] = static_cast<std::uint8_t>(groups[i] & 0xFF);
+    }
+    char expected[INET6_ADDRSTRLEN] = {};
+    if (inet_ntop(AF_INET6, bytes, expected, sizeof expected) == nullptr) return false;
+    EXPECT_EQ(bcn::ntop(AF_INET6, bytes), expected);
+    return bcn::ntop(AF_INET6, bytes) == expected;
+  };
+  constexpr std::uint16_t kShapes[] = {0x0000, 0x0001, 0xFFFF};
+  for (int pattern = 0; pattern < 6561; ++pattern) {  // 3^8
+    std::uint16_t groups[8];
+    for (int i = 0, rest = pattern; i < 8; ++i, rest /= 3) groups[i] = kShapes[rest % 3];
+    ASSERT_TRUE(expectSame(groups)) << "pattern " << pattern;
+  }
+  std::uint32_t state = 12345;  // a fixed pseudo-random walk over group widths and zero placements
+  for (int round = 0; round < 2000; ++round) {
+    std::uint16_t groups[8];
+    for (std::uint16_t& g : groups) {
+      state = state * 1103515245u + 12345u;
+      const int width = static_cast<int>((state >> 16) % 5);  // 0 to 4 hex digits
+      g = width == 0 ? 0 : static_cast<std::uint16_t>((state >> 8) & ((1u << (4 * width)) - 1));
+    }
+    ASSERT_TRUE(expectSame(groups)) << "round " << round;
+  }
+}
+
 }  // namespace

@@ -1,6 +1,5 @@
 #include "netcore/interfaces/interface_reader.h"
 
-#include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -8,6 +7,7 @@
 
 #include <cstring>
 #include <memory>
+#include <string_view>
 #include <unordered_map>
 
 #include "netcore/c_string.h"
@@ -17,18 +17,11 @@
 namespace bcn {
 namespace {
 
-struct IfaddrsDeleter {
-  void operator()(ifaddrs* list) const { freeifaddrs(list); }
-};
-
 struct ViewDeleter {
   void operator()(bcn_kernel_view_t* view) const { bcn_kernel_view_close(view); }
 };
 
-std::string entryName(const ifaddrs& entry) {
-  if (entry.ifa_name == nullptr) return "";
-  return decodeCString(std::span<const char>(entry.ifa_name, std::strlen(entry.ifa_name)));
-}
+std::string_view entryName(const bcn_ifaddr_t& entry) { return entry.name == nullptr ? "" : entry.name; }
 
 void applyLinkEntry(InterfaceSnapshot& snapshot, const sockaddr* address) {
   if (const std::uint32_t index = bcn_sockaddr_dl_index(address); index != 0) snapshot.index = index;
@@ -60,43 +53,63 @@ void applyStatistics(InterfaceSnapshot& snapshot, const bcn_ifdata_t& data) {
 
 }  // namespace
 
+// The text of the media words seen in one reading: interfaces of one kind
+// share them, and each text is worth a lookup in the media tables.
+struct InterfaceReader::MediaTexts {
+  std::vector<std::pair<std::int32_t, std::string>> known;
+
+  const std::string& of(std::int32_t word) {
+    for (const auto& [w, text] : known) {
+      if (w == word) return text;
+    }
+    return known.emplace_back(word, mediaWord(word)).second;
+  }
+};
+
 InterfaceReader::InterfaceReader()
     : sock4_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)),
-      sock6_(socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
+      sock6_(socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0)),
+      session_(bcn_kernel_session_open()) {}
 
 InterfaceReader::~InterfaceReader() {
+  bcn_kernel_session_close(session_);
   if (sock4_ >= 0) close(sock4_);
   if (sock6_ >= 0) close(sock6_);
 }
 
 std::vector<InterfaceSnapshot> InterfaceReader::snapshot() const {
-  ifaddrs* raw = nullptr;
-  if (getifaddrs(&raw) != 0 || raw == nullptr) return {};
-  const std::unique_ptr<ifaddrs, IfaddrsDeleter> list(raw);
-  // Taken after the address list, so an interface created in between is
-  // simply not found in it (its queries fail), never mixed up.
-  const std::unique_ptr<bcn_kernel_view_t, ViewDeleter> view(bcn_kernel_view_open(sock4_));
+  const std::unique_ptr<bcn_kernel_view_t, ViewDeleter> view(bcn_kernel_view_open(session_, sock4_, true));
+  const bcn_ifaddr_t* entries = nullptr;
+  const std::size_t count = bcn_kernel_view_entries(view.get(), &entries);
+  if (count == 0) return {};
 
   std::vector<InterfaceSnapshot> ordered;
-  std::unordered_map<std::string, std::size_t> byName;
+  ordered.reserve(count);
+  // Names point into the view, which outlives this loop.
+  std::unordered_map<std::string_view, std::size_t> byName;
+  byName.reserve(count);
   std::vector<bool> hasLinkEntry;
-  for (const ifaddrs* entry = list.get(); entry != nullptr; entry = entry->ifa_next) {
-    std::string name = entryName(*entry);
+  for (std::size_t e = 0; e < count; ++e) {
+    const bcn_ifaddr_t* entry = &entries[e];
+    const std::string_view name = entryName(*entry);
     auto [it, inserted] = byName.try_emplace(name, ordered.size());
     if (inserted) {
       InterfaceSnapshot fresh;
-      fresh.name = std::move(name);
-      fresh.flags = bcn_bsd_interface_flags(entry->ifa_flags);
+      fresh.name = name;
+      fresh.flags = bcn_bsd_interface_flags(entry->flags);
       ordered.push_back(std::move(fresh));
       hasLinkEntry.push_back(false);
     }
     InterfaceSnapshot& snapshot = ordered[it->second];
-    const sockaddr* address = entry->ifa_addr;
+    if (entry->link_index != 0) {
+      hasLinkEntry[it->second] = true;
+      snapshot.index = entry->link_index;
+    }
+    const sockaddr* address = entry->address;
     if (address == nullptr) continue;
     switch (address->sa_family) {
       case AF_INET:
-        snapshot.ipv4.push_back(
-            ipv4Address(address, entry->ifa_netmask, entry->ifa_broadaddr, entry->ifa_flags));
+        snapshot.ipv4.push_back(ipv4Address(address, entry->netmask, entry->peer, entry->flags));
         break;
       case AF_INET6:
         snapshot.ipv6.push_back(ipv6Address(*entry, snapshot.name, view.get()));
@@ -110,14 +123,16 @@ std::vector<InterfaceSnapshot> InterfaceReader::snapshot() const {
     }
   }
 
+  MediaTexts texts;
   for (std::size_t i = 0; i < ordered.size(); ++i) {
     InterfaceSnapshot& snapshot = ordered[i];
     // The link entry carries the index; only names without one (address
-    // labels such as "eth0:1") need the extra lookup.
+    // labels such as "eth0:1", which the kernel resolves to their link)
+    // need the extra lookup.
     if (!hasLinkEntry[i] || snapshot.index == 0) snapshot.index = if_nametoindex(snapshot.name.c_str());
     bcn_ifdata_t data{};
     if (bcn_get_ifdata(view.get(), snapshot.index, snapshot.name.c_str(), &data)) applyStatistics(snapshot, data);
-    readIoctls(snapshot, view.get());
+    readIoctls(snapshot, view.get(), texts);
   }
   return ordered;
 }
@@ -125,7 +140,7 @@ std::vector<InterfaceSnapshot> InterfaceReader::snapshot() const {
 std::map<std::string, LinkIdentity> InterfaceReader::linkIdentities(
     std::span<const InterfaceSnapshot> snapshots) const {
   std::map<std::string, LinkIdentity> identities;
-  const std::unique_ptr<bcn_kernel_view_t, ViewDeleter> view(bcn_kernel_view_open(sock4_));
+  const std::unique_ptr<bcn_kernel_view_t, ViewDeleter> view(bcn_kernel_view_open(session_, sock4_, false));
   for (const InterfaceSnapshot& snapshot : snapshots) {
     bcn_link_identity_t raw{};
     if (!bcn_get_link_identity(view.get(), snapshot.name.c_str(), &raw)) continue;
@@ -142,9 +157,9 @@ std::map<std::string, LinkIdentity> InterfaceReader::linkIdentities(
   return identities;
 }
 
-void InterfaceReader::readIoctls(InterfaceSnapshot& snapshot, bcn_kernel_view_t* view) const {
+void InterfaceReader::readIoctls(InterfaceSnapshot& snapshot, bcn_kernel_view_t* view, MediaTexts& texts) const {
   const char* name = snapshot.name.c_str();
-  snapshot.media = media(snapshot.name, view);
+  snapshot.media = media(snapshot.name, view, texts);
   std::uint32_t value = 0;
   snapshot.capabilities.reset();
   if (bcn_get_curcap(view, name, &value)) snapshot.capabilities = value;
@@ -156,7 +171,8 @@ void InterfaceReader::readIoctls(InterfaceSnapshot& snapshot, bcn_kernel_view_t*
   if (snapshot.mtu == 0 && bcn_get_mtu(sock4_, name, &value)) snapshot.mtu = value;
 }
 
-std::optional<MediaInfo> InterfaceReader::media(const std::string& name, bcn_kernel_view_t* view) const {
+std::optional<MediaInfo> InterfaceReader::media(const std::string& name, bcn_kernel_view_t* view,
+                                                MediaTexts& texts) const {
   bcn_media_t words{};
   if (!bcn_get_media(view, name.c_str(), &words)) return std::nullopt;
   MediaInfo info;
@@ -165,18 +181,18 @@ std::optional<MediaInfo> InterfaceReader::media(const std::string& name, bcn_ker
   } else {
     info.status = bcn_media_status_active(words.status) ? MediaStatus::active : MediaStatus::inactive;
   }
-  info.current = mediaWord(words.current);
-  if (words.active != words.current) info.active = mediaWord(words.active);
+  info.current = texts.of(words.current);
+  if (words.active != words.current) info.active = texts.of(words.active);
   return info;
 }
 
-IPv6Address InterfaceReader::ipv6Address(const ifaddrs& entry, const std::string& ifname,
+IPv6Address InterfaceReader::ipv6Address(const bcn_ifaddr_t& entry, const std::string& ifname,
                                          bcn_kernel_view_t* view) const {
   sockaddr_in6 address;
-  std::memcpy(&address, entry.ifa_addr, sizeof address);
+  std::memcpy(&address, entry.address, sizeof address);
   std::uint32_t flags = 0;
-  if (!bcn_get_in6_addr_flags(sock6_, view, ifname.c_str(), entry.ifa_addr, &flags)) flags = 0;
-  return bcn::ipv6Address(address, entry.ifa_netmask, flags);
+  if (!bcn_get_in6_addr_flags(sock6_, view, ifname.c_str(), entry.address, &flags)) flags = 0;
+  return bcn::ipv6Address(address, entry.netmask, flags);
 }
 
 }  // namespace bcn

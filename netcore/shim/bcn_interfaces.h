@@ -9,12 +9,14 @@
 // only then; on failure the output is left exactly as it was.
 //
 // Per-reading state: rtnetlink is read in bulk, not per interface. A
-// bcn_kernel_view_t holds one dump of all links and one dump of all IPv6
-// addresses, taken by bcn_kernel_view_open(); the per-interface queries look
-// their answers up in it (constant time per interface or address), so a
-// reading stays linear in the number of interfaces. A view belongs to one
-// reading on one thread; distinct views are independent. The library keeps
-// no state of its own between readings.
+// bcn_kernel_view_t holds one dump of all links and, when asked for, one
+// dump of all addresses (every family), taken by bcn_kernel_view_open()
+// through a bcn_kernel_session_t; the interface-address list and the
+// per-interface queries are answered from it (constant time per interface
+// or address), so a reading stays linear in the number of interfaces. A
+// view belongs to one reading on one thread; distinct views are
+// independent. A session keeps the rtnetlink socket and what never changes
+// while the kernel runs, for as long as its owner keeps it.
 //
 // REQUIRES: `name` arguments are zero-terminated strings; only the first 15
 // bytes take part in any kernel request (IFNAMSIZ - 1).
@@ -53,13 +55,46 @@ struct bcn_ifdata_t {
 };
 
 typedef struct bcn_kernel_view bcn_kernel_view_t;
+typedef struct bcn_kernel_session bcn_kernel_session_t;
 
-// Takes the link and IPv6-address dumps of the calling thread's network
-// namespace. `ioctl_socket` is borrowed (not closed) for the ethtool
-// requests made later through the view. Returns null when rtnetlink cannot
-// be read; every query given a null view fails.
-bcn_kernel_view_t* bcn_kernel_view_open(int ioctl_socket);
+// Opens the rtnetlink socket every view of the session is read through, in
+// the calling thread's network namespace, where it stays. Views may be
+// opened through one session on several threads at once: their dumps take
+// turns on the socket (one dump at a time is all a socket carries), the
+// rest of each reading runs side by side. Close it after its last view.
+bcn_kernel_session_t* bcn_kernel_session_open(void);
+void bcn_kernel_session_close(bcn_kernel_session_t* session);
+
+// Takes the link dump and, when `with_addresses`, the address dump of the
+// session's network namespace. `session` and `ioctl_socket` are borrowed
+// (not closed) for the ethtool requests made later through the view and
+// must outlive it. Returns null when rtnetlink cannot be read or `session`
+// is null; every query given a null view fails. Without the address dump,
+// the interface-address list holds the links alone and no per-address
+// flags are known.
+bcn_kernel_view_t* bcn_kernel_view_open(bcn_kernel_session_t* session, int ioctl_socket, bool with_addresses);
 void bcn_kernel_view_close(bcn_kernel_view_t* view);
+
+// One entry of a view's interface-address list, shaped like the C
+// library's struct ifaddrs and filled the way it fills it: one entry per
+// link in the order of the link dump (its hardware address as an AF_PACKET
+// struct sockaddr_ll, null when the kernel gives the link none), then one
+// per address in the order of the address dump (struct sockaddr_in or
+// sockaddr_in6; a link-local IPv6 address carries its link's index as
+// scope; the netmask is made from the prefix length). Addresses of other
+// families have a name and flags but no socket addresses.
+struct bcn_ifaddr_t {
+  const char* name;                // the link's name, or the address's label
+  std::uint32_t flags;             // Linux IFF_* flags of the link
+  std::uint32_t link_index;        // index of the link a link entry describes; 0 for an address entry
+  const struct sockaddr* address;  // null when none
+  const struct sockaddr* netmask;  // null when no address
+  const struct sockaddr* peer;     // broadcast address or point-to-point destination; null when none
+};
+
+// The interface-address list of `view`, valid until the view is closed;
+// sets `*entries` and returns their number (0 and null for a null view).
+std::size_t bcn_kernel_view_entries(const bcn_kernel_view_t* view, const bcn_ifaddr_t** entries);
 
 // Statistics, MTU, type and line speed of the interface with this index.
 // Fails when the index is not in the view or no longer carries `name`.

@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 
+#include <bit>
 #include <cstddef>
 #include <cstring>
 
@@ -102,18 +103,18 @@ bool bcn_get_curcap(bcn_kernel_view_t* view, const char* name, std::uint32_t* ou
   if (view == nullptr || out == nullptr) return false;
   const bcn::shim::LinkRecord* link = view->link(name);
   if (link == nullptr) return false;
-  // Feature names are the same for every device of one kernel: fetch once.
-  if (!view->featureCapabilitiesTried) {
-    view->featureCapabilitiesTried = true;
-    view->featureCapabilities = bcn::shim::ethtoolFeatureCapabilities(view->ioctlSocket, link->name.c_str());
-  }
-  if (!view->featureCapabilities) return false;
-  const std::vector<std::uint32_t>& perFeature = *view->featureCapabilities;
+  const std::vector<std::uint32_t>* table = view->featureTable(*link);
+  if (table == nullptr) return false;
+  const std::vector<std::uint32_t>& perFeature = *table;
   const auto active = bcn::shim::ethtoolActiveFeatures(view->ioctlSocket, link->name.c_str(), perFeature.size());
   if (!active) return false;
   std::uint32_t capabilities = 0;
-  for (std::size_t bit = 0; bit < perFeature.size(); ++bit) {
-    if (((*active)[bit / 32] >> (bit % 32)) & 1u) capabilities |= perFeature[bit];
+  // Only the set bits matter, and few features are on.
+  for (std::size_t word = 0; word < active->size(); ++word) {
+    for (std::uint32_t bits = (*active)[word]; bits != 0; bits &= bits - 1) {
+      const std::size_t bit = word * 32 + static_cast<std::size_t>(std::countr_zero(bits));
+      if (bit < perFeature.size()) capabilities |= perFeature[bit];
+    }
   }
   *out = capabilities;
   return true;
@@ -145,9 +146,9 @@ bool bcn_get_in6_addr_flags(int ipv6_socket, bcn_kernel_view_t* view, const char
   std::memcpy(&in6, address, sizeof in6);
   bcn_kernel_view::AddressKey key{link->index, {}};
   std::memcpy(key.address.data(), &in6.sin6_addr, 16);
-  auto it = view->inet6Addresses.find(key);
-  if (it == view->inet6Addresses.end()) return false;
-  *out = bcn::shim::in6AddressFlagsFrom(it->second.flags, it->second.protocol);
+  const bcn::shim::Inet6AddressRecord* record = view->inet6Address(key);
+  if (record == nullptr) return false;
+  *out = bcn::shim::in6AddressFlagsFrom(record->flags, record->protocol);
   return true;
 }
 

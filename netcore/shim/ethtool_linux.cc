@@ -5,6 +5,7 @@
 #include <net/if.h>
 #include <sys/ioctl.h>
 
+#include <array>
 #include <cstring>
 #include <limits>
 #include <algorithm>
@@ -42,16 +43,23 @@ Port portOf(std::uint8_t port) {
 
 // A zeroed request of `bytes` bytes, aligned for any ethtool structure,
 // seen as the structure T that heads it (the rest is its trailing array).
+// The per-device requests fit the inline words; only the feature-name
+// table goes to the heap.
 template <typename T>
 class Request {
  public:
-  explicit Request(std::size_t bytes) : storage_((bytes + 7) / 8, 0) {}
-  T* get() { return reinterpret_cast<T*>(storage_.data()); }
+  explicit Request(std::size_t bytes) : words_((bytes + 7) / 8) {
+    if (words_ > inline_.size()) heap_.assign(words_, 0);
+    clear();
+  }
+  T* get() { return reinterpret_cast<T*>(heap_.empty() ? inline_.data() : heap_.data()); }
   T* operator->() { return get(); }
-  void clear() { std::fill(storage_.begin(), storage_.end(), 0); }
+  void clear() { std::fill_n(heap_.empty() ? inline_.data() : heap_.data(), words_, 0); }
 
  private:
-  std::vector<std::uint64_t> storage_;
+  std::size_t words_;
+  std::array<std::uint64_t, 64> inline_;  // only the first words_ are used, and cleared
+  std::vector<std::uint64_t> heap_;
 };
 
 }  // namespace

@@ -1,13 +1,17 @@
-// Reading the two rtnetlink dumps that a kernel view is made of, and the
-// view's on-demand answers.
+// Reading the two rtnetlink dumps that a kernel view is made of, the
+// interface-address list built from them, and the view's on-demand answers.
+#include <fcntl.h>
+#include <linux/if_packet.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <net/if_arp.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 
@@ -16,72 +20,6 @@
 #include "netcore/shim/kernel_view.h"
 
 namespace {
-
-using bcn::shim::DumpStatus;
-
-constexpr std::size_t kReceiveBufferSize = 64 * 1024;
-// A dump that never ends (a kernel or peer gone wrong) must not hang a
-// reading; no real namespace needs this many datagrams.
-constexpr int kMaxDatagrams = 1 << 16;
-
-class NetlinkSocket {
- public:
-  NetlinkSocket() : fd_(socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE)) {}
-  ~NetlinkSocket() {
-    if (fd_ >= 0) close(fd_);
-  }
-  NetlinkSocket(const NetlinkSocket&) = delete;
-  NetlinkSocket& operator=(const NetlinkSocket&) = delete;
-
-  bool valid() const { return fd_ >= 0; }
-
-  // Sends one dump request of `type` for `family` and feeds every datagram
-  // of the answer to `parse` until it reports the end.
-  template <typename Parse>
-  bool dump(std::uint16_t type, std::uint8_t family, std::uint32_t sequence, Parse&& parse) {
-    struct {
-      nlmsghdr header;
-      ifinfomsg body;  // large enough for ifaddrmsg too; only the family is read
-    } req;
-    std::memset(&req, 0, sizeof req);
-    req.header.nlmsg_len = sizeof req;
-    req.header.nlmsg_type = type;
-    req.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    req.header.nlmsg_seq = sequence;
-    req.body.ifi_family = family;
-    sockaddr_nl kernel{};
-    kernel.nl_family = AF_NETLINK;
-    if (sendto(fd_, &req, sizeof req, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0) {
-      return false;
-    }
-    for (int i = 0; i < kMaxDatagrams; ++i) {
-      sockaddr_nl from{};
-      iovec iov{buffer_.get(), kReceiveBufferSize};
-      msghdr msg{};
-      msg.msg_name = &from;
-      msg.msg_namelen = sizeof from;
-      msg.msg_iov = &iov;
-      msg.msg_iovlen = 1;
-      const ssize_t n = recvmsg(fd_, &msg, 0);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      if ((msg.msg_flags & MSG_TRUNC) != 0) return false;
-      if (from.nl_pid != 0) continue;  // only the kernel answers dumps
-      switch (parse(std::span<const std::uint8_t>(buffer_.get(), static_cast<std::size_t>(n)), sequence)) {
-        case DumpStatus::kDone: return true;
-        case DumpStatus::kError: return false;
-        case DumpStatus::kMore: break;
-      }
-    }
-    return false;
-  }
-
- private:
-  int fd_;
-  std::unique_ptr<std::uint8_t[]> buffer_{new std::uint8_t[kReceiveBufferSize]()};
-};
 
 bool exists(const std::string& path) {
   struct stat st;
@@ -101,38 +39,69 @@ bool ueventSays(const std::string& name, const char* line) {
 
 }  // namespace
 
-std::size_t bcn_kernel_view::AddressKeyHash::operator()(const AddressKey& k) const noexcept {
-  std::size_t h = k.index;
-  for (std::uint8_t b : k.address) h = h * 131 + b;
-  return h;
-}
-
 const bcn::shim::LinkRecord* bcn_kernel_view::link(const char* name) const {
   if (name == nullptr) return nullptr;
-  auto it = byName.find(name);
-  return it == byName.end() ? nullptr : &links[it->second];
+  if (lastByName != nullptr && std::strcmp(lastByName->name.c_str(), name) == 0) return lastByName;
+  auto it = byName.find(std::string_view(name));
+  if (it == byName.end()) return nullptr;
+  lastByName = &links[it->second];
+  return lastByName;
 }
 
 const bcn::shim::LinkRecord* bcn_kernel_view::link(std::uint32_t index) const {
-  auto it = byIndex.find(index);
-  return it == byIndex.end() ? nullptr : &links[it->second];
+  const auto after = std::upper_bound(byIndex.begin(), byIndex.end(), index,
+                                     [](std::uint32_t i, const auto& entry) { return i < entry.first; });
+  if (after == byIndex.begin() || std::prev(after)->first != index) return nullptr;
+  return &links[std::prev(after)->second];
+}
+
+const bcn::shim::Inet6AddressRecord* bcn_kernel_view::inet6Address(const AddressKey& key) const {
+  const auto it = std::lower_bound(inet6Addresses.begin(), inet6Addresses.end(), key,
+                                   [](const auto& entry, const AddressKey& k) { return entry.first < k; });
+  return it == inet6Addresses.end() || it->first != key ? nullptr : &it->second;
 }
 
 const bcn_kernel_view::EthtoolAnswer& bcn_kernel_view::ethtoolAnswer(const bcn::shim::LinkRecord& l) {
-  auto [it, inserted] = ethtool.try_emplace(l.index);
-  if (inserted && l.hardwareType == ARPHRD_ETHER) {
-    it->second.settings = bcn::shim::ethtoolLinkSettings(ioctlSocket, l.name.c_str(), linkModeMaskWords);
+  std::optional<EthtoolAnswer>& slot = ethtool[static_cast<std::size_t>(&l - links.data())];
+  if (slot) return *slot;
+  EthtoolAnswer& answer = slot.emplace();
+  if (l.hardwareType == ARPHRD_ETHER) {
+    answer.settings = bcn::shim::ethtoolLinkSettings(ioctlSocket, l.name.c_str(), linkModeMaskWords);
+    // The mask size is the kernel's, so later readings skip the handshake.
+    if (session != nullptr) session->linkModeMaskWords.store(linkModeMaskWords, std::memory_order_relaxed);
     // The carrier is in the dump already (IFF_LOWER_UP, what ETHTOOL_GLINK
     // reports for nearly every driver), which saves a request per device.
     constexpr std::uint32_t kLowerUp = 0x10000;
-    it->second.link = (l.flags & kLowerUp) != 0;
+    answer.link = (l.flags & kLowerUp) != 0;
   }
-  return it->second;
+  return answer;
+}
+
+const std::vector<std::uint32_t>* bcn_kernel_view::featureTable(const bcn::shim::LinkRecord& l) {
+  if (!featureCapabilitiesTried) {
+    featureCapabilitiesTried = true;
+    if (session == nullptr) {
+      if (auto table = bcn::shim::ethtoolFeatureCapabilities(ioctlSocket, l.name.c_str())) {
+        featureCapabilities = std::make_shared<const std::vector<std::uint32_t>>(std::move(*table));
+      }
+    } else {
+      // The names come from a table compiled into the kernel, the same for
+      // every device, so one answer serves the session's whole life.
+      const std::lock_guard guard(session->featureLock);
+      if (session->featureCapabilities == nullptr) {
+        if (auto table = bcn::shim::ethtoolFeatureCapabilities(ioctlSocket, l.name.c_str())) {
+          session->featureCapabilities = std::make_shared<const std::vector<std::uint32_t>>(std::move(*table));
+        }
+      }
+      featureCapabilities = session->featureCapabilities;
+    }
+  }
+  return featureCapabilities.get();
 }
 
 std::uint32_t bcn_kernel_view::functionalType(const bcn::shim::LinkRecord& l) {
-  auto [it, inserted] = functionalTypes.try_emplace(l.index, 0);
-  if (!inserted) return it->second;
+  std::optional<std::uint32_t>& slot = functionalTypes[static_cast<std::size_t>(&l - links.data())];
+  if (slot) return *slot;
   std::uint32_t type = 0;
   if (l.hardwareType == ARPHRD_LOOPBACK) {
     type = 1;
@@ -151,51 +120,206 @@ std::uint32_t bcn_kernel_view::functionalType(const bcn::shim::LinkRecord& l) {
       type = 2;
     }
   }
-  it->second = type;
+  slot = type;
   return type;
 }
 
 namespace bcn::shim {
+namespace {
+
+using SocketAddress = bcn_kernel_view::SocketAddress;
+static_assert(sizeof(SocketAddress) >= offsetof(sockaddr_ll, sll_addr) + 24);
+static_assert(sizeof(SocketAddress) >= sizeof(sockaddr_in6));
+
+const sockaddr* linkAddress(SocketAddress& slot, const LinkRecord& link) {
+  sockaddr_ll ll{};
+  ll.sll_family = AF_PACKET;
+  ll.sll_ifindex = static_cast<int>(link.index);
+  ll.sll_hatype = link.hardwareType;
+  ll.sll_halen = link.hardwareAddressLength;
+  std::memcpy(slot.bytes, &ll, offsetof(sockaddr_ll, sll_addr));
+  // The address may run past the 8 bytes sockaddr_ll declares; the slot
+  // holds 24, and a longer one is still described by its length.
+  const std::size_t room = sizeof slot.bytes - offsetof(sockaddr_ll, sll_addr);
+  std::memcpy(slot.bytes + offsetof(sockaddr_ll, sll_addr), link.hardwareAddress.data(),
+              std::min<std::size_t>(link.hardwareAddressLength, room));
+  return reinterpret_cast<const sockaddr*>(slot.bytes);
+}
+
+bool linkLocalScope(const std::array<std::uint8_t, 16>& a) {
+  const bool unicast = a[0] == 0xFE && (a[1] & 0xC0) == 0x80;
+  const bool multicast = a[0] == 0xFF && (a[1] & 0x0F) == 0x02;
+  return unicast || multicast;
+}
+
+const sockaddr* ipAddress(SocketAddress& slot, const AddressRecord& record, const std::array<std::uint8_t, 16>& bytes) {
+  if (record.family == AF_INET) {
+    sockaddr_in in{};
+    in.sin_family = AF_INET;
+    std::memcpy(&in.sin_addr, bytes.data(), 4);
+    std::memcpy(slot.bytes, &in, sizeof in);
+  } else {
+    sockaddr_in6 in6{};
+    in6.sin6_family = AF_INET6;
+    std::memcpy(&in6.sin6_addr, bytes.data(), 16);
+    if (linkLocalScope(bytes)) in6.sin6_scope_id = record.index;
+    std::memcpy(slot.bytes, &in6, sizeof in6);
+  }
+  return reinterpret_cast<const sockaddr*>(slot.bytes);
+}
+
+std::array<std::uint8_t, 16> maskOf(int prefixLength, int maxLength) {
+  std::array<std::uint8_t, 16> mask{};
+  const int length = std::min(prefixLength, maxLength);
+  for (int i = 0; i < length / 8; ++i) mask[static_cast<std::size_t>(i)] = 0xFF;
+  if (length % 8 != 0) mask[static_cast<std::size_t>(length / 8)] = static_cast<std::uint8_t>(0xFF << (8 - length % 8));
+  return mask;
+}
+
+// Fills view.entries from the links and addresses already in the view, as
+// the C library lays out its address list.
+void buildEntries(bcn_kernel_view& view) {
+  view.entries.clear();
+  view.socketAddresses.clear();
+  view.entries.reserve(view.links.size() + view.addresses.size());
+  // Reserved once: entries point into it.
+  view.socketAddresses.resize(view.links.size() + 3 * view.addresses.size());
+  std::size_t slot = 0;
+  for (const LinkRecord& link : view.links) {
+    bcn_ifaddr_t entry{link.name.c_str(), link.flags, link.index, nullptr, nullptr, nullptr};
+    if (link.hasHardwareAddress) entry.address = linkAddress(view.socketAddresses[slot++], link);
+    view.entries.push_back(entry);
+  }
+  for (const AddressRecord& record : view.addresses) {
+    const LinkRecord* link = view.link(record.index);
+    if (link == nullptr) continue;  // appeared after the link dump
+    bcn_ifaddr_t entry{record.label ? record.label->c_str() : link->name.c_str(), link->flags, 0, nullptr, nullptr,
+                       nullptr};
+    const bool ip = record.family == AF_INET || record.family == AF_INET6;
+    if (ip && record.hasAddress) {
+      entry.address = ipAddress(view.socketAddresses[slot++], record, record.address);
+      const int maxLength = record.family == AF_INET ? 32 : 128;
+      AddressRecord maskRecord;  // index 0: a mask carries no scope
+      maskRecord.family = record.family;
+      entry.netmask = ipAddress(view.socketAddresses[slot++], maskRecord, maskOf(record.prefixLength, maxLength));
+    }
+    if (ip && record.hasPeer) entry.peer = ipAddress(view.socketAddresses[slot++], record, record.peer);
+    view.entries.push_back(entry);
+  }
+}
+
+}  // namespace
+
+void indexKernelView(bcn_kernel_view& view) {
+  view.byIndex.clear();
+  view.byName.clear();
+  view.byName.reserve(view.links.size());
+  for (std::size_t i = 0; i < view.links.size(); ++i) {
+    view.byIndex.emplace_back(view.links[i].index, i);
+    view.byName[view.links[i].name] = i;
+  }
+  if (!std::is_sorted(view.byIndex.begin(), view.byIndex.end())) std::sort(view.byIndex.begin(), view.byIndex.end());
+  view.featureCapabilities.reset();
+  view.featureCapabilitiesTried = false;
+  view.ethtool.assign(view.links.size(), std::nullopt);
+  view.functionalTypes.assign(view.links.size(), std::nullopt);
+  view.lastByName = nullptr;
+  view.inet6Addresses.clear();
+  for (const AddressRecord& a : view.addresses) {
+    if (a.family != AF_INET6 || !a.hasAddress) continue;
+    view.inet6Addresses.emplace_back(bcn_kernel_view::AddressKey{a.index, a.address},
+                                     Inet6AddressRecord{a.index, a.address, a.flags, a.protocol});
+  }
+  std::stable_sort(view.inet6Addresses.begin(), view.inet6Addresses.end(),
+                   [](const auto& x, const auto& y) { return x.first < y.first; });
+  buildEntries(view);
+}
+
+void indexKernelView(bcn_kernel_view& view, std::vector<LinkRecord> links, std::vector<AddressRecord> addresses) {
+  view.links = std::move(links);
+  view.addresses = std::move(addresses);
+  indexKernelView(view);
+}
 
 void indexKernelView(bcn_kernel_view& view, std::vector<LinkRecord> links,
                      const std::vector<Inet6AddressRecord>& addresses) {
-  view.links = std::move(links);
-  for (std::size_t i = 0; i < view.links.size(); ++i) {
-    view.byIndex[view.links[i].index] = i;
-    view.byName[view.links[i].name] = i;
-  }
+  std::vector<AddressRecord> records;
+  records.reserve(addresses.size());
   for (const Inet6AddressRecord& a : addresses) {
-    view.inet6Addresses.emplace(bcn_kernel_view::AddressKey{a.index, a.address}, a);
+    AddressRecord r;
+    r.family = AF_INET6;
+    r.prefixLength = 128;
+    r.index = a.index;
+    r.flags = a.flags;
+    r.protocol = a.protocol;
+    r.hasAddress = true;
+    r.address = a.address;
+    records.push_back(r);
   }
+  indexKernelView(view, std::move(links), std::move(records));
 }
 
 }  // namespace bcn::shim
 
 extern "C" {
 
-bcn_kernel_view_t* bcn_kernel_view_open(int ioctl_socket) {
-  NetlinkSocket netlink;
-  if (!netlink.valid()) return nullptr;
-  std::vector<bcn::shim::LinkRecord> links;
-  std::vector<bcn::shim::Inet6AddressRecord> addresses;
-  const bool linksRead = netlink.dump(RTM_GETLINK, AF_UNSPEC, 1,
-                                      [&](std::span<const std::uint8_t> d, std::uint32_t seq) {
-                                        return bcn::shim::parseLinkDump(d, seq, links);
-                                      });
-  if (!linksRead) return nullptr;
-  // Without the address dump the view still answers everything but the
-  // per-address flags.
-  const bool addressesRead = netlink.dump(RTM_GETADDR, AF_INET6, 2,
-                                          [&](std::span<const std::uint8_t> d, std::uint32_t seq) {
-                                            return bcn::shim::parseInet6AddressDump(d, seq, addresses);
-                                          });
-  if (!addressesRead) addresses.clear();
-  auto view = std::make_unique<bcn_kernel_view>();
+bcn_kernel_session_t* bcn_kernel_session_open(void) { return new bcn_kernel_session; }
+
+void bcn_kernel_session_close(bcn_kernel_session_t* session) { delete session; }
+
+bcn_kernel_view_t* bcn_kernel_view_open(bcn_kernel_session_t* session, int ioctl_socket, bool with_addresses) {
+  if (session == nullptr) return nullptr;
+  std::unique_ptr<bcn_kernel_view> view;
+  {
+    const std::lock_guard guard(session->spareLock);
+    view = std::move(session->spare);
+  }
+  if (view == nullptr) view = std::make_unique<bcn_kernel_view>();
+  std::vector<bcn::shim::LinkRecord>& links = view->links;
+  std::vector<bcn::shim::AddressRecord>& addresses = view->addresses;
+  links.clear();
+  addresses.clear();
+  {
+    // The kernel runs one dump per socket, and the datagrams of a dump go to
+    // whichever thread reads next, so concurrent readings take turns here
+    // for their dumps only. (A socket per reading would avoid the wait but
+    // cost a socket()/close() pair each time and read the namespace of the
+    // calling thread rather than the session's.)
+    const std::lock_guard guard(session->dumpLock);
+    bcn::shim::NetlinkSocket& netlink = session->netlink;
+    const bool linksRead = netlink.dump(RTM_GETLINK, AF_UNSPEC, [&](std::span<const std::uint8_t> d, std::uint32_t seq) {
+      return bcn::shim::parseLinkDump(d, seq, links);
+    });
+    if (!linksRead) return nullptr;
+    // Without the address dump the view still answers everything but the
+    // addresses and their flags.
+    if (with_addresses &&
+        !netlink.dump(RTM_GETADDR, AF_UNSPEC, [&](std::span<const std::uint8_t> d, std::uint32_t seq) {
+          return bcn::shim::parseAddressDump(d, seq, addresses);
+        })) {
+      addresses.clear();
+    }
+  }
   view->ioctlSocket = ioctl_socket;
-  bcn::shim::indexKernelView(*view, std::move(links), addresses);
+  view->session = session;
+  view->linkModeMaskWords = session->linkModeMaskWords.load(std::memory_order_relaxed);
+  bcn::shim::indexKernelView(*view);
   return view.release();
 }
 
-void bcn_kernel_view_close(bcn_kernel_view_t* view) { delete view; }
+void bcn_kernel_view_close(bcn_kernel_view_t* view) {
+  std::unique_ptr<bcn_kernel_view> owned(view);
+  if (owned == nullptr || owned->session == nullptr) return;
+  bcn_kernel_session* session = owned->session;
+  const std::lock_guard guard(session->spareLock);
+  if (session->spare == nullptr) session->spare = std::move(owned);
+}
+
+std::size_t bcn_kernel_view_entries(const bcn_kernel_view_t* view, const bcn_ifaddr_t** entries) {
+  if (entries != nullptr) *entries = nullptr;
+  if (view == nullptr || entries == nullptr || view->entries.empty()) return 0;
+  *entries = view->entries.data();
+  return view->entries.size();
+}
 
 }  // extern "C"

@@ -2,6 +2,7 @@
 // which answers they give, and that a failed query leaves its output alone.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <linux/if_packet.h>
 #include <net/if_arp.h>
 #include <netinet/in.h>
 
@@ -12,6 +13,7 @@
 
 namespace {
 
+using bcn::shim::AddressRecord;
 using bcn::shim::Inet6AddressRecord;
 using bcn::shim::LinkRecord;
 
@@ -135,6 +137,80 @@ TEST_F(KernelView, MediaAndCapabilitiesFailWithoutAnAnsweringDevice) {
   std::uint32_t mtu = 9;
   EXPECT_FALSE(bcn_get_mtu(-1, "lo", &mtu));
   EXPECT_EQ(mtu, 9u);
+}
+
+// The list is read by code written for the C library's: every socket
+// address it hands out must be as long as that code reads, also for
+// hardware addresses past sockaddr_ll's 8 bytes and for records the kernel
+// would not send.
+TEST(KernelViewList, LinksThenAddressesAsTheCLibraryListsThem) {
+  LinkRecord ib = link(2, "ib0", ARPHRD_INFINIBAND);
+  ib.hasHardwareAddress = true;
+  ib.hardwareAddressLength = 20;
+  ib.hardwareAddress.fill(0xAB);
+  LinkRecord huge = link(3, "odd0", ARPHRD_ETHER);
+  huge.hasHardwareAddress = true;
+  huge.hardwareAddressLength = 32;  // longer than the list can carry
+  const LinkRecord bare = link(4, "tun0", ARPHRD_NONE, 0x91);
+
+  auto address = [](std::uint8_t family, std::uint32_t index, std::uint8_t prefix) {
+    AddressRecord a;
+    a.family = family;
+    a.index = index;
+    a.prefixLength = prefix;
+    return a;
+  };
+  AddressRecord wide = address(AF_INET, 2, 40);  // a prefix past 32 gives a full mask
+  wide.label = "ib0:wide";
+  wide.hasAddress = true;
+  wide.address = {10, 0, 0, 1};
+  AddressRecord linkLocal = address(AF_INET6, 4, 64);
+  linkLocal.hasAddress = linkLocal.hasPeer = true;
+  inet_pton(AF_INET6, "fe80::1", linkLocal.address.data());
+  inet_pton(AF_INET6, "fe80::2", linkLocal.peer.data());
+  AddressRecord orphan = address(AF_INET, 9, 24);  // its link came after the link dump
+  orphan.hasAddress = true;
+  AddressRecord foreign = address(AF_PACKET, 4, 0);  // a family without socket addresses
+  foreign.hasAddress = true;
+
+  bcn_kernel_view view;
+  bcn::shim::indexKernelView(view, {ib, huge, bare}, {wide, linkLocal, orphan, foreign});
+  const bcn_ifaddr_t* e = nullptr;
+  ASSERT_EQ(bcn_kernel_view_entries(&view, &e), 6u);
+
+  std::uint8_t bytes[32] = {};
+  EXPECT_STREQ(e[0].name, "ib0");
+  EXPECT_EQ(e[0].link_index, 2u);
+  ASSERT_EQ(bcn_sockaddr_dl_lladdr(e[0].address, bytes, sizeof bytes), 20u);
+  EXPECT_EQ(bytes[19], 0xAB);
+  EXPECT_EQ(bcn_sockaddr_dl_index(e[0].address), 2u);
+  EXPECT_EQ(bcn_sockaddr_dl_lladdr(e[1].address, bytes, sizeof bytes), 0u);  // known to be there, too long to show
+  EXPECT_EQ(bcn_sockaddr_dl_index(e[1].address), 3u);
+  EXPECT_EQ(e[2].address, nullptr);
+  EXPECT_EQ(e[2].link_index, 4u);
+  EXPECT_EQ(e[2].flags, 0x91u);
+
+  EXPECT_STREQ(e[3].name, "ib0:wide");
+  EXPECT_EQ(e[3].link_index, 0u);
+  ASSERT_NE(e[3].netmask, nullptr);
+  EXPECT_EQ(reinterpret_cast<const sockaddr_in*>(e[3].netmask)->sin_addr.s_addr, 0xFFFFFFFFu);
+  EXPECT_EQ(e[3].peer, nullptr);
+
+  EXPECT_STREQ(e[4].name, "tun0");
+  EXPECT_EQ(e[4].flags, 0x91u);
+  ASSERT_TRUE(e[4].address && e[4].peer && e[4].netmask);
+  EXPECT_EQ(reinterpret_cast<const sockaddr_in6*>(e[4].address)->sin6_scope_id, 4u);
+  EXPECT_EQ(reinterpret_cast<const sockaddr_in6*>(e[4].peer)->sin6_scope_id, 4u);
+  EXPECT_EQ(reinterpret_cast<const sockaddr_in6*>(e[4].netmask)->sin6_scope_id, 0u);
+  EXPECT_EQ(reinterpret_cast<const sockaddr_in6*>(e[4].netmask)->sin6_addr.s6_addr[8], 0u);
+  EXPECT_EQ(reinterpret_cast<const sockaddr_in6*>(e[4].netmask)->sin6_addr.s6_addr[7], 0xFFu);
+
+  EXPECT_STREQ(e[5].name, "tun0");
+  EXPECT_EQ(e[5].address, nullptr);
+  EXPECT_EQ(e[5].netmask, nullptr);
+
+  EXPECT_EQ(bcn_kernel_view_entries(nullptr, &e), 0u);
+  EXPECT_EQ(e, nullptr);
 }
 
 }  // namespace

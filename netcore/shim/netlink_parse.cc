@@ -7,8 +7,8 @@
 #include <linux/rtnetlink.h>
 #include <sys/socket.h>
 
+#include <cstddef>
 #include <cstring>
-#include <functional>
 
 #include "netcore/c_string.h"
 
@@ -27,15 +27,20 @@ T load(Bytes bytes, std::size_t offset = 0) {
 constexpr std::size_t align4(std::size_t n) { return (n + 3) & ~std::size_t{3}; }
 
 // Calls visit(type, payload) for each well-formed attribute of `bytes`.
-void forEachAttribute(Bytes bytes, const std::function<void(std::uint16_t, Bytes)>& visit) {
-  std::size_t offset = 0;
-  while (bytes.size() - offset >= sizeof(rtattr)) {
-    const auto attr = load<rtattr>(bytes, offset);
-    if (attr.rta_len < sizeof(rtattr) || attr.rta_len > bytes.size() - offset) return;
-    visit(attr.rta_type & NLA_TYPE_MASK,
-          bytes.subspan(offset + sizeof(rtattr), attr.rta_len - sizeof(rtattr)));
-    offset += align4(attr.rta_len);
-    if (offset > bytes.size()) return;
+template <typename Visit>
+void forEachAttribute(Bytes bytes, Visit&& visit) {
+  const std::uint8_t* at = bytes.data();
+  std::size_t left = bytes.size();
+  while (left >= sizeof(rtattr)) {
+    std::uint16_t length, type;
+    std::memcpy(&length, at + offsetof(rtattr, rta_len), sizeof length);
+    std::memcpy(&type, at + offsetof(rtattr, rta_type), sizeof type);
+    if (length < sizeof(rtattr) || length > left) return;
+    visit(static_cast<std::uint16_t>(type & NLA_TYPE_MASK), Bytes(at + sizeof(rtattr), length - sizeof(rtattr)));
+    const std::size_t step = align4(length);
+    if (step >= left) return;
+    at += step;
+    left -= step;
   }
 }
 
@@ -61,7 +66,15 @@ Inet6Settings decodeInet6Conf(Bytes conf) {
   return s;
 }
 
+// The top-level link attributes decodeLinkAttribute reads; a link carries
+// some fifty, and the rest are passed over without a call.
+constexpr std::uint64_t kLinkAttributesRead =
+    (1ULL << IFLA_ADDRESS) | (1ULL << IFLA_IFNAME) | (1ULL << IFLA_MTU) | (1ULL << IFLA_STATS64) |
+    (1ULL << IFLA_PARENT_DEV_NAME) | (1ULL << IFLA_PERM_ADDRESS) | (1ULL << IFLA_LINKINFO) | (1ULL << IFLA_AF_SPEC);
+static_assert(IFLA_PARENT_DEV_NAME < 64 && IFLA_PERM_ADDRESS < 64);
+
 void decodeLinkAttribute(std::uint16_t type, Bytes payload, LinkRecord& link) {
+  if (type >= 64 || ((kLinkAttributesRead >> type) & 1) == 0) return;
   switch (type) {
     case IFLA_IFNAME:
       link.name = decodeCString(payload);
@@ -74,6 +87,13 @@ void decodeLinkAttribute(std::uint16_t type, Bytes payload, LinkRecord& link) {
       break;
     case IFLA_PARENT_DEV_NAME:
       link.hasParentDevice = true;
+      break;
+    case IFLA_ADDRESS:
+      if (payload.size() <= link.hardwareAddress.size()) {
+        link.hasHardwareAddress = true;
+        link.hardwareAddressLength = static_cast<std::uint8_t>(payload.size());
+        if (!payload.empty()) std::memcpy(link.hardwareAddress.data(), payload.data(), payload.size());
+      }
       break;
     case IFLA_PERM_ADDRESS:
       if (!payload.empty() && payload.size() <= kMaxPermanentAddress) {
@@ -106,8 +126,8 @@ void decodeLinkAttribute(std::uint16_t type, Bytes payload, LinkRecord& link) {
 
 // Walks the netlink messages of one datagram; `visit` gets the payload of
 // each message of `messageType` and `sequence`.
-DumpStatus forEachMessage(Bytes datagram, std::uint32_t sequence, std::uint16_t messageType,
-                          const std::function<void(Bytes)>& visit) {
+template <typename Visit>
+DumpStatus forEachMessage(Bytes datagram, std::uint32_t sequence, std::uint16_t messageType, Visit&& visit) {
   std::size_t offset = 0;
   while (datagram.size() - offset >= sizeof(nlmsghdr)) {
     const auto header = load<nlmsghdr>(datagram, offset);
@@ -151,34 +171,80 @@ DumpStatus parseLinkDump(Bytes datagram, std::uint32_t sequence, std::vector<Lin
   });
 }
 
-DumpStatus parseInet6AddressDump(Bytes datagram, std::uint32_t sequence,
-                                 std::vector<Inet6AddressRecord>& out) {
+namespace {
+
+std::size_t addressSize(std::uint8_t family) {
+  return family == AF_INET ? 4 : family == AF_INET6 ? 16 : 0;
+}
+
+void decodeAddressAttribute(std::uint16_t type, Bytes p, AddressRecord& record) {
+  const std::size_t size = addressSize(record.family);
+  switch (type) {
+    case IFA_ADDRESS:
+      if (size == 0 || p.size() != size) break;
+      if (record.hasAddress) {
+        std::memcpy(record.peer.data(), p.data(), size);
+        record.hasPeer = true;
+      } else {
+        std::memcpy(record.address.data(), p.data(), size);
+        record.hasAddress = true;
+      }
+      break;
+    case IFA_LOCAL:
+      if (size == 0 || p.size() != size) break;
+      if (record.hasAddress) {
+        record.peer = record.address;
+        record.hasPeer = true;
+      }
+      std::memcpy(record.address.data(), p.data(), size);
+      record.hasAddress = true;
+      break;
+    case IFA_BROADCAST:
+      if (size == 0 || p.size() != size) break;
+      record.peer = {};
+      std::memcpy(record.peer.data(), p.data(), size);
+      record.hasPeer = true;
+      break;
+    case IFA_LABEL:
+      record.label = decodeCString(p);
+      break;
+    case IFA_FLAGS:
+      if (auto v = u32(p)) record.flags = *v;
+      break;
+    case IFA_PROTO:
+      if (!p.empty()) record.protocol = p[0];
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+DumpStatus parseAddressDump(Bytes datagram, std::uint32_t sequence, std::vector<AddressRecord>& out) {
   return forEachMessage(datagram, sequence, RTM_NEWADDR, [&](Bytes payload) {
     if (payload.size() < sizeof(ifaddrmsg)) return;
     const auto info = load<ifaddrmsg>(payload);
-    if (info.ifa_family != AF_INET6) return;
-    Inet6AddressRecord record;
+    AddressRecord record;
+    record.family = info.ifa_family;
+    record.prefixLength = info.ifa_prefixlen;
     record.index = info.ifa_index;
     record.flags = info.ifa_flags;
-    bool haveAddress = false;
-    bool haveLocal = false;
-    std::array<std::uint8_t, 16> local{};
-    forEachAttribute(payload.subspan(sizeof(ifaddrmsg)), [&](std::uint16_t type, Bytes p) {
-      if ((type == IFA_ADDRESS || type == IFA_LOCAL) && p.size() >= 16) {
-        auto& target = type == IFA_ADDRESS ? record.address : local;
-        std::memcpy(target.data(), p.data(), 16);
-        (type == IFA_ADDRESS ? haveAddress : haveLocal) = true;
-      } else if (type == IFA_FLAGS) {
-        if (auto v = u32(p)) record.flags = *v;
-      } else if (type == IFA_PROTO && !p.empty()) {
-        record.protocol = p[0];
-      }
-    });
-    // A point-to-point address carries the local side in IFA_LOCAL and the
-    // peer in IFA_ADDRESS; the interface's own address is the local one.
-    if (haveLocal) record.address = local;
-    if (haveAddress || haveLocal) out.push_back(record);
+    forEachAttribute(payload.subspan(sizeof(ifaddrmsg)),
+                     [&](std::uint16_t type, Bytes p) { decodeAddressAttribute(type, p, record); });
+    out.push_back(std::move(record));
   });
+}
+
+DumpStatus parseInet6AddressDump(Bytes datagram, std::uint32_t sequence,
+                                 std::vector<Inet6AddressRecord>& out) {
+  std::vector<AddressRecord> all;
+  const DumpStatus status = parseAddressDump(datagram, sequence, all);
+  for (const AddressRecord& a : all) {
+    if (a.family != AF_INET6 || !a.hasAddress) continue;
+    out.push_back(Inet6AddressRecord{a.index, a.address, a.flags, a.protocol});
+  }
+  return status;
 }
 
 }  // namespace bcn::shim

@@ -49,6 +49,12 @@ struct LinkRecord {
   // kMaxPermanentAddress.
   std::vector<std::uint8_t> permanentAddress;
   std::optional<Inet6Settings> inet6;
+  // The device's current hardware address (IFLA_ADDRESS), kept inline: most
+  // links have one. Absent when the kernel sends none (tun, most tunnels) or
+  // one longer than kMaxPermanentAddress; it may be empty.
+  bool hasHardwareAddress = false;
+  std::uint8_t hardwareAddressLength = 0;
+  std::array<std::uint8_t, 32> hardwareAddress{};
 };
 
 // MAX_ADDR_LEN of the kernel: no device address is longer.
@@ -59,6 +65,28 @@ struct Inet6AddressRecord {
   std::array<std::uint8_t, 16> address{};
   std::uint32_t flags = 0;  // IFA_F_*, from IFA_FLAGS when present
   std::uint8_t protocol = 0;  // IFA_PROTO (IFAPROT_*), 0 when absent
+};
+
+// One RTM_NEWADDR message of any family. The own address and the one across
+// from it are resolved from the attributes in the order they come, as the
+// C library's address list does: IFA_LOCAL is the own address, and an
+// IFA_ADDRESS beside it (before or after) is the far end; IFA_ADDRESS alone
+// is the own address; IFA_BROADCAST replaces the far end. For IPv4 the
+// kernel sends IFA_ADDRESS equal to IFA_LOCAL when there is no peer, so an
+// address without a broadcast address has itself as the far end. Only
+// AF_INET and AF_INET6 addresses are kept (4 or 16 bytes; an attribute of
+// any other size is ignored); other families give a record without them.
+struct AddressRecord {
+  std::uint8_t family = 0;
+  std::uint8_t prefixLength = 0;
+  std::uint32_t index = 0;
+  std::uint32_t flags = 0;    // IFA_F_*, from IFA_FLAGS when present
+  std::uint8_t protocol = 0;  // IFA_PROTO (IFAPROT_*), 0 when absent
+  std::optional<std::string> label;  // IFA_LABEL (IPv4 only, "eth0:1")
+  bool hasAddress = false;
+  bool hasPeer = false;
+  std::array<std::uint8_t, 16> address{};  // IPv4 in the first 4 bytes
+  std::array<std::uint8_t, 16> peer{};
 };
 
 enum class DumpStatus {
@@ -72,7 +100,12 @@ enum class DumpStatus {
 DumpStatus parseLinkDump(std::span<const std::uint8_t> datagram, std::uint32_t sequence,
                          std::vector<LinkRecord>& out);
 
-// Same for RTM_NEWADDR messages; only AF_INET6 addresses are kept.
+// Same for RTM_NEWADDR messages of every family.
+DumpStatus parseAddressDump(std::span<const std::uint8_t> datagram, std::uint32_t sequence,
+                            std::vector<AddressRecord>& out);
+
+// The AF_INET6 records of parseAddressDump that carry an address, reduced to
+// what the per-address flags are looked up by.
 DumpStatus parseInet6AddressDump(std::span<const std::uint8_t> datagram, std::uint32_t sequence,
                                  std::vector<Inet6AddressRecord>& out);
 

@@ -287,4 +287,46 @@ TEST(AddressDump, AddressesTooShortOrMissingAreDropped) {
   EXPECT_TRUE(out.empty());
 }
 
+// The own and the far address depend on the order of the attributes, the
+// way the C library resolves them, and a cut anywhere keeps what came
+// before it.
+TEST(AddressDump, OwnAndFarAddressesFollowTheAttributeOrder) {
+  const Bytes first = addressMessage(
+      AF_INET, 2, 0,
+      concat({attribute(IFA_ADDRESS, Bytes{10, 0, 0, 9}), attribute(IFA_LOCAL, Bytes{10, 0, 0, 1}),
+              attribute(IFA_LABEL, text("eth0:peer"))}));
+  const Bytes datagram = concat({
+      first,
+      addressMessage(AF_INET, 2, 0,
+                     concat({attribute(IFA_ADDRESS, Bytes{10, 0, 1, 1}), attribute(IFA_LOCAL, Bytes{10, 0, 1, 1}),
+                             attribute(IFA_BROADCAST, Bytes{10, 0, 1, 255}),
+                             attribute(IFA_BROADCAST, Bytes{10, 0, 1})})),  // wrong size: ignored
+      addressMessage(AF_INET6, 3, 0, concat({attribute(IFA_LOCAL, in6(1)), attribute(IFA_ADDRESS, in6(2))})),
+      addressMessage(AF_PACKET, 3, 0, attribute(IFA_ADDRESS, Bytes(6, 1))),
+      message(NLMSG_DONE, 1, valueOf(0)),
+  });
+  std::vector<bcn::shim::AddressRecord> out;
+  ASSERT_EQ(bcn::shim::parseAddressDump(datagram, 1, out), DumpStatus::kDone);
+  ASSERT_EQ(out.size(), 4u);
+  EXPECT_EQ(out[0].address[3], 1);
+  EXPECT_TRUE(out[0].hasPeer);
+  EXPECT_EQ(out[0].peer[3], 9);
+  EXPECT_EQ(out[0].label, "eth0:peer");
+  EXPECT_EQ(out[1].address[3], 1);
+  EXPECT_EQ(out[1].peer[3], 255);  // the broadcast address replaces the copy of the own one
+  EXPECT_FALSE(out[1].label.has_value());
+  EXPECT_EQ(out[2].address[15], 1);
+  EXPECT_EQ(out[2].peer[15], 2);
+  EXPECT_EQ(out[2].prefixLength, 64);
+  EXPECT_EQ(out[3].family, AF_PACKET);
+  EXPECT_FALSE(out[3].hasAddress);
+
+  for (std::size_t cut = 0; cut < datagram.size(); ++cut) {
+    std::vector<std::uint8_t> prefix(datagram.begin(), datagram.begin() + static_cast<long>(cut));
+    std::vector<bcn::shim::AddressRecord> records;
+    EXPECT_EQ(bcn::shim::parseAddressDump(prefix, 1, records), DumpStatus::kMore) << cut;
+    EXPECT_EQ(records.empty(), cut < first.size()) << cut;
+  }
+}
+
 }  // namespace
