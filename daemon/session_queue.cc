@@ -24,11 +24,22 @@ WorkScheduler::~WorkScheduler() {
   }
   wake_.notify_all();
   for (auto& thread : threads_) thread.join();
-  // Dropped outside the lock: the items' captures may post again.
+  // Dropped outside the lock: the items' captures may post again. An item
+  // may hold the session whose queue holds its lane, so the lanes' items
+  // are let go, not just the lanes.
   std::unordered_map<std::uint32_t, Account> left;
   {
     std::lock_guard guard(mutex_);
     left.swap(accounts_);
+  }
+  for (auto& [account, waiting] : left) {
+    for (const auto& lane : waiting.ready) {
+      std::deque<std::function<void()>> dropped;
+      {
+        std::lock_guard guard(mutex_);
+        dropped.swap(lane->work);
+      }
+    }
   }
 }
 
