@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "daemon/admin_daemon.h"
+#include "daemon/listener.h"
 #include "daemon/session_queue.h"
 #include "daemon/sessions.h"
 #include "daemon/shared_tunnel_scan.h"
@@ -21,9 +22,6 @@
 namespace bcn::bench {
 namespace {
 
-// The daemon's own sizes (daemon_main.cc).
-constexpr std::size_t kWorkerThreads = 8;
-constexpr std::size_t kWorkersPerUser = 2;
 constexpr const char* kTeam = "QBBENCH123";
 
 // Records this program as the app in a registry at `path`.

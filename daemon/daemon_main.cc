@@ -26,12 +26,6 @@
 
 namespace {
 
-// Calls that may block (polkit, the preferences lock, /proc walks) run
-// here, so they never hold up the IPC threads. One user's calls take at
-// most a quarter of them at once, whatever they queue.
-constexpr std::size_t kWorkerThreads = 8;
-constexpr std::size_t kWorkersPerUser = 2;
-
 // Descriptors kept back from connections: the pairing file's save, /proc
 // reads, polkit's and the journal's sockets, and refusing a connection,
 // which needs the descriptor the refused peer arrives on.

@@ -27,6 +27,12 @@ namespace bcn {
 // keeps a single local user from taking every descriptor the daemon has.
 inline constexpr std::size_t kConnectionsPerUser = 32;
 
+// Calls that may block (polkit, the preferences lock, /proc walks) run on
+// this many workers, so they never hold up the IPC threads. One user's
+// calls take at most a quarter of them at once, whatever they queue.
+inline constexpr std::size_t kWorkerThreads = 8;
+inline constexpr std::size_t kWorkersPerUser = 2;
+
 class Listener {
  public:
   using MakeSession = std::function<std::shared_ptr<ipc::Session>(const ipc::Peer&)>;

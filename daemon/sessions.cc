@@ -69,7 +69,7 @@ void AppSession::handleCall(const MethodSpec& method, const PlistDictionary& arg
   // Nothing ahead of it in the queue, and nothing posted from here on can
   // be: the connection hands over its calls one at a time, on this thread.
   if (method.selector == AppSelector::status && queue_.idle()) {
-    run(std::string(method.selector), arguments, reply);
+    run(method.selector, arguments, reply);
     return;
   }
   queue_.post([self = shared_from_this(), selector = std::string(method.selector), arguments, reply] {
@@ -86,7 +86,7 @@ void AppSession::end() {
   queue_.post([self = shared_from_this()] { self->daemon_.sessionEnded(self->identity_); });
 }
 
-void AppSession::run(const std::string& selector, const PlistDictionary& arguments, const ipc::Reply& reply) {
+void AppSession::run(std::string_view selector, const PlistDictionary& arguments, const ipc::Reply& reply) {
   if (selector == AppSelector::status) {
     auto token = textArgument(arguments, "token");
     PlistDictionary status = statusBase();
@@ -121,7 +121,7 @@ void ControlSession::handleCall(const MethodSpec& method, const PlistDictionary&
 
 void ControlSession::end() { queue_.cancel(); }
 
-void ControlSession::run(const std::string& selector, const PlistDictionary& arguments, const ipc::Reply& reply) {
+void ControlSession::run(std::string_view selector, const PlistDictionary& arguments, const ipc::Reply& reply) {
   const auto unauthorized = std::unexpected(toPlatformError(AdminError::authorizationFailed));
   if (selector == ControlSelector::status) {
     reply(PlistDictionary{{"status", statusBase()}});

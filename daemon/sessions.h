@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string_view>
 
 #include "daemon/admin_daemon.h"
 #include "daemon/session_queue.h"
@@ -49,7 +50,7 @@ class AppSession final : public ipc::Session, public std::enable_shared_from_thi
   std::uint32_t uid() const { return uid_; }
 
  private:
-  void run(const std::string& selector, const PlistDictionary& arguments, const ipc::Reply& reply);
+  void run(std::string_view selector, const PlistDictionary& arguments, const ipc::Reply& reply);
 
   AdminDaemon& daemon_;
   SharedTunnelScan& tunnels_;
@@ -70,7 +71,7 @@ class ControlSession final : public ipc::Session, public std::enable_shared_from
   std::uint32_t uid() const { return uid_; }
 
  private:
-  void run(const std::string& selector, const PlistDictionary& arguments, const ipc::Reply& reply);
+  void run(std::string_view selector, const PlistDictionary& arguments, const ipc::Reply& reply);
 
   AdminDaemon& daemon_;
   SessionQueue queue_;
