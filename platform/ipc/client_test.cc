@@ -58,6 +58,69 @@ TEST(IpcClient, LossOfTheServiceFailsWaitingAndLaterCalls) {
   EXPECT_EQ(after.error(), connectionInvalid());
 }
 
+// A lone synchronous caller reads the socket itself. A reply it reads for
+// another thread's call must still complete on the client's I/O thread,
+// and the caller go on waiting for its own.
+TEST(IpcClient, RepliesASynchronousCallerReadsForOthersCompleteOnTheIoThread) {
+  TestService service;
+  auto client = std::move(*Client::connect(service.path));
+  std::thread::id completedOn;
+  std::thread other([&] {
+    if (!service.record->waitFor([](Record& r) { return r.held.size() == 1; })) return;
+    std::promise<std::thread::id> completion;
+    client->call("beginPairingWithReply:", {}, [&](Client::Result r) {
+      EXPECT_TRUE(r);
+      completion.set_value(std::this_thread::get_id());
+    });
+    auto completed = completion.get_future();
+    if (completed.wait_for(10s) == std::future_status::ready) completedOn = completed.get();
+    service.record->held.front()(PlistDictionary{{"value", "MINE"}});
+  });
+  auto mine = client->callSync("awaitPairingWithRequestID:reply:", {{"requestID", "R"}}, 20s);
+  other.join();
+  ASSERT_TRUE(mine);
+  EXPECT_EQ(*mine->values.find("value")->text(), "MINE");
+  ASSERT_NE(completedOn, std::thread::id());
+  EXPECT_NE(completedOn, std::this_thread::get_id());
+  EXPECT_NE(completedOn, other.get_id());
+}
+
+TEST(IpcClient, ClosingEndsASynchronousCallersWaitAtOnce) {
+  TestService service;
+  auto client = std::move(*Client::connect(service.path));
+  std::thread closer([&] {
+    if (service.record->waitFor([](Record& r) { return r.held.size() == 1; })) client->close();
+  });
+  // Left waiting, it would end only when its 20 s run out.
+  const auto start = std::chrono::steady_clock::now();
+  auto waited = client->callSync("awaitPairingWithRequestID:reply:", {{"requestID", "R"}}, 20s);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+  closer.join();
+  ASSERT_FALSE(waited);
+  EXPECT_EQ(waited.error(), connectionInvalid());
+  EXPECT_FALSE(client->isOpen());
+  ASSERT_TRUE(service.record->waitFor([](Record& r) { return r.ended == 1; }));
+}
+
+// Without an `ended` listener nothing watches the socket between calls;
+// isOpen() must still tell that the service has gone.
+TEST(IpcClient, IsOpenNoticesAServiceThatLeftBetweenCalls) {
+  auto service = std::make_unique<TestService>();
+  auto client = std::move(*Client::connect(service->path));
+  ASSERT_TRUE(client->callSync("statusWithToken:reply:", {}, 10s));
+  EXPECT_TRUE(client->isOpen());
+  service.reset();
+  bool closed = false;
+  for (int i = 0; i < 1000 && !closed; ++i) {
+    closed = !client->isOpen();
+    if (!closed) std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_TRUE(closed);
+  auto after = client->callSync("statusWithToken:reply:", {}, 10s);
+  ASSERT_FALSE(after);
+  EXPECT_EQ(after.error(), connectionInvalid());
+}
+
 TEST(IpcClient, CallMadeRightAfterCloseNeverReachesTheService) {
   // close() only asks the I/O thread to end the connection, while a caller
   // with nothing queued writes its frame itself: that write must not slip
