@@ -12,11 +12,26 @@
 
 namespace bcn::crypto {
 
+namespace {
+
+// Fetched once and kept: the one-shot SHA256() looks the algorithm up in
+// the provider store on every call, which costs several times the hashing
+// of a short token, and the daemon hashes one on every status call.
+const EVP_MD* sha256Algorithm() {
+  static EVP_MD* const algorithm = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+  return algorithm;
+}
+
+}  // namespace
+
 Sha256Digest sha256(std::span<const std::uint8_t> bytes) {
   Sha256Digest digest{};
-  // The one-shot digest only fails when OpenSSL cannot allocate; there is
-  // no sensible digest to return then.
-  if (SHA256(bytes.data(), bytes.size(), digest.data()) == nullptr) {
+  unsigned int size = 0;
+  const EVP_MD* algorithm = sha256Algorithm();
+  // Digesting only fails when OpenSSL cannot allocate or load its default
+  // provider; there is no sensible digest to return then.
+  if (algorithm == nullptr || EVP_Digest(bytes.data(), bytes.size(), digest.data(), &size, algorithm, nullptr) != 1 ||
+      size != digest.size()) {
     std::fputs("beaconbar: SHA-256 failed\n", stderr);
     std::abort();
   }
