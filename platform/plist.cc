@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 #include <unordered_map>
+#include <utility>
 
 namespace bcn {
 
@@ -59,6 +60,10 @@ const PlistValue* PlistDictionary::find(std::string_view key) const {
     if (entry.first == key) return &entry.second;
   }
   return nullptr;
+}
+
+PlistValue* PlistDictionary::find(std::string_view key) {
+  return const_cast<PlistValue*>(std::as_const(*this).find(key));
 }
 
 bool PlistDictionary::erase(std::string_view key) {

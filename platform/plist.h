@@ -56,6 +56,7 @@ class NETCORE_EXPORT PlistDictionary {
   // The value under `key`, or nullptr. The pointer lives until the next
   // change of this dictionary.
   const PlistValue* find(std::string_view key) const;
+  PlistValue* find(std::string_view key);
   bool erase(std::string_view key);
 
   std::size_t size() const;
@@ -101,7 +102,9 @@ class NETCORE_EXPORT PlistValue {
   Kind kind() const;
 
   // Typed access: absent (or nullptr) when the value is of another kind.
+  // The mutable forms let a decoded value's parts be moved out.
   const std::string* text() const { return std::get_if<std::string>(&value_); }
+  std::string* text() { return std::get_if<std::string>(&value_); }
   std::optional<bool> boolean() const;
   // Integers: absent when the value is not an integer or does not fit.
   std::optional<std::int64_t> int64() const;
@@ -111,6 +114,7 @@ class NETCORE_EXPORT PlistValue {
   const PlistData* data() const { return std::get_if<PlistData>(&value_); }
   const PlistArray* array() const { return std::get_if<PlistArray>(&value_); }
   const PlistDictionary* dictionary() const { return std::get_if<PlistDictionary>(&value_); }
+  PlistDictionary* dictionary() { return std::get_if<PlistDictionary>(&value_); }
 
   bool operator==(const PlistValue&) const = default;
 

@@ -117,29 +117,29 @@ std::expected<std::vector<std::uint8_t>, PlatformError> replyFrame(ReplyMessage 
 std::expected<CallMessage, PlatformError> decodeCall(std::span<const std::uint8_t> payload) {
   auto decoded = messageValue(payload, kCallBudget);
   if (!decoded) return std::unexpected(decoded.error());
-  const PlistDictionary* message = decoded->dictionary();
+  PlistDictionary* message = decoded->dictionary();
   auto sequence = sequenceOf(*message);
   if (!sequence) return std::unexpected(sequence.error());
-  const PlistValue* selector = message->find(kSelector);
-  const PlistValue* arguments = message->find(kArguments);
+  PlistValue* selector = message->find(kSelector);
+  PlistValue* arguments = message->find(kArguments);
   if (!selector || !selector->text()) return std::unexpected(PlatformError::corruptData("IPC call lacks a selector"));
   if (!arguments || !arguments->dictionary()) {
     return std::unexpected(PlatformError::corruptData("IPC call lacks an argument dictionary"));
   }
-  return CallMessage{*sequence, *selector->text(), *arguments->dictionary()};
+  return CallMessage{*sequence, std::move(*selector->text()), std::move(*arguments->dictionary())};
 }
 
 std::expected<ReplyMessage, PlatformError> decodeReply(std::span<const std::uint8_t> payload) {
   auto decoded = messageValue(payload, kReplyBudget);
   if (!decoded) return std::unexpected(decoded.error());
-  const PlistDictionary* message = decoded->dictionary();
+  PlistDictionary* message = decoded->dictionary();
   auto sequence = sequenceOf(*message);
   if (!sequence) return std::unexpected(sequence.error());
-  const PlistValue* values = message->find(kValues);
+  PlistValue* values = message->find(kValues);
   if (!values || !values->dictionary()) {
     return std::unexpected(PlatformError::corruptData("IPC reply lacks a value dictionary"));
   }
-  ReplyMessage reply{*sequence, {*values->dictionary(), std::nullopt}};
+  ReplyMessage reply{*sequence, {std::move(*values->dictionary()), std::nullopt}};
   if (const PlistValue* error = message->find(kError)) {
     reply.reply.error = error->dictionary() ? errorFromDictionary(*error->dictionary()) : std::nullopt;
     if (!reply.reply.error) return std::unexpected(PlatformError::corruptData("IPC reply has a malformed error"));
