@@ -10,6 +10,12 @@
 // connectionLimitReached()). A reply's method-level failure is in
 // ReplyValues::error, not in the IPC error.
 //
+// A synchronous call made while nothing else waits on the connection reads
+// its own reply on the caller's thread, sparing a thread switch; any other
+// reply it comes across is still completed on the I/O thread. Between
+// calls, a connection without an `ended` listener is not read at all: its
+// end is noticed by the next call or by isOpen().
+//
 // Thread-safe: any thread may call, close or destroy the client, except
 // that callSync and the destructor must not run inside a completion (they
 // would wait for the thread they run on; callSync then fails with EDEADLK).
@@ -57,6 +63,7 @@ class Client {
 
   // Ends the connection; waiting calls complete with connectionInvalid().
   void close();
+  // False once the connection has ended, or the server has hung up.
   bool isOpen() const;
 
   // Who serves the socket, read once when connecting.
