@@ -146,23 +146,39 @@ void Client::State::failWrites() {
 
 std::optional<Client::Result> Client::State::readOwnReply(std::uint64_t sequence, Clock::time_point deadline) {
   std::optional<ReplyValues> mine;
+  bool expired = false;
   for (bool more = true; more && !mine;) {
     const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
-    if (left.count() <= 0) break;
+    if (left.count() <= 0) {
+      expired = true;
+      break;
+    }
     const timespec limit{.tv_sec = static_cast<time_t>(left.count() / 1'000'000'000),
                          .tv_nsec = static_cast<long>(left.count() % 1'000'000'000)};
     pollfd descriptor{.fd = fd.get(), .events = POLLIN, .revents = 0};
     const int ready = ::ppoll(&descriptor, 1, &limit, nullptr);
     if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) break;
+    if (ready < 0) break;  // the I/O thread takes over the wait
+    if (ready == 0) continue;
     auto batch = receive();
     for (auto& reply : batch.replies) {
       if (reply.sequence == sequence && !mine) {
         mine = std::move(reply.reply);
-      } else {
-        asio::post(io, [self = shared_from_this(), reply = std::move(reply)]() mutable {
-          self->deliver(reply.sequence, std::move(reply.reply));
-        });
+        continue;
+      }
+      // Taken off the table here, so that it is settled before this caller
+      // decides whether the I/O thread is still owed anything.
+      Completion done;
+      {
+        std::lock_guard guard(mutex);
+        if (auto it = pending.find(reply.sequence); it != pending.end()) {
+          done = std::move(it->second);
+          pending.erase(it);
+        }
+      }
+      if (done) {
+        asio::post(io,
+                   [done = std::move(done), result = std::move(reply.reply)]() mutable { done(std::move(result)); });
       }
     }
     if (batch.ending) {
@@ -174,7 +190,7 @@ std::optional<Client::Result> Client::State::readOwnReply(std::uint64_t sequence
   {
     std::lock_guard guard(mutex);
     // Gone when end() failed the call meanwhile: its completion has the answer.
-    if (mine) stillOurs = pending.erase(sequence) == 1;
+    if (mine || expired) stillOurs = pending.erase(sequence) == 1;
     reader = Reader::nobody;
     if (closeDeferred) {
       asio::post(io, [self = shared_from_this()] {
@@ -185,8 +201,9 @@ std::optional<Client::Result> Client::State::readOwnReply(std::uint64_t sequence
       handToIoThread();
     }
   }
-  if (stillOurs) return Result(std::move(*mine));
-  return std::nullopt;
+  if (!stillOurs) return std::nullopt;
+  if (mine) return Result(std::move(*mine));
+  return std::unexpected(timedOut());
 }
 
 void Client::State::end(const PlatformError& why) {

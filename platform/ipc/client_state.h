@@ -109,7 +109,10 @@ struct Client::State : std::enable_shared_from_this<Client::State> {
   // A synchronous caller holding the reading role: reads until its own reply
   // comes, the deadline passes or the stream ends. Other replies, and the
   // end, go to the I/O thread, in the order read, so every completion still
-  // runs there. Lets go of the role; nothing means "wait for the completion".
+  // runs there. Lets go of the role. Gives the reply, or timedOut() once the
+  // deadline passes (the call is then forgotten); nothing when the call is
+  // left to complete through the I/O thread (the connection ended, or the
+  // wait could not go on here).
   std::optional<Result> readOwnReply(std::uint64_t sequence, Clock::time_point deadline);
 
   // Runs on the I/O thread: closes the socket and fails what still waits.
