@@ -226,3 +226,21 @@ write("exposition", "hostile_value",
 write("exposition", "hostile_name", exposition("9bad name{}", "", "la-bel", "x", "", ""))
 write("exposition", "nan", exposition("m", "h", value=float("nan")))
 write("exposition", "huge_counter", exposition("m_total", "h", "a", "b", value=1.8e19))
+
+# Reply stream: a cut byte (how the stream is split into reads), then frames
+# as a service sends them: replies, an error reply, the refusal (sequence 0).
+def frame(message):
+    data = plistlib.dumps(message, fmt=plistlib.FMT_BINARY)
+    return struct.pack(">I", len(data)) + data
+
+
+status = {"sequence": 1, "values": {"status": {"version": "1.0", "protocol": 1, "paired": True}}}
+failure = {"sequence": 2, "values": {},
+           "error": {"domain": "NSPOSIXErrorDomain", "code": 1, "description": "Operation not permitted"}}
+refusal = {"sequence": 0, "values": {},
+           "error": {"domain": "NSPOSIXErrorDomain", "code": 11, "description": "Too many connections"}}
+write("reply_stream", "status", b"\x07" + frame(status))
+write("reply_stream", "two_replies_cut_small", b"\x02" + frame(status) + frame(failure))
+write("reply_stream", "refusal_then_reply", b"\x3f" + frame(refusal) + frame(status))
+write("reply_stream", "tunnel_items", b"\x10" + frame({"sequence": 3, "values": {"items": [
+    {"interface": "tun0", "pid": 42, "name": "vpnd", "path": "/usr/sbin/vpnd"}]}}))
