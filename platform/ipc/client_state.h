@@ -45,7 +45,7 @@ struct Client::State : std::enable_shared_from_this<Client::State> {
   Options options;
   std::thread thread;
 
-  // Everything below up to the reading role is guarded by this. The
+  // Guards everything from here to the reading role, that included. The
   // descriptor is closed only under it, and never while a caller reads or
   // writes it, so no thread meets a reused descriptor.
   std::mutex mutex;
