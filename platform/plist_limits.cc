@@ -171,10 +171,15 @@ std::optional<std::string> checkBinary(std::span<const unsigned char> bytes, con
   // of an object is its own plus its children's, each child counted once
   // per reference to it.
   enum : unsigned char { kNew, kOpen, kDone };
-  std::vector<unsigned char> state(objects.count(), kNew);
-  std::vector<std::uint32_t> depth(objects.count(), 0);
-  std::vector<std::uint64_t> nodes(objects.count(), 0);
-  std::vector<std::uint64_t> expanded(objects.count(), 0);
+  struct Visit {
+    unsigned char state = kNew;
+    std::uint32_t depth = 0;
+    std::uint64_t nodes = 0;
+    std::uint64_t expanded = 0;
+  };
+  // One table, not one per figure: every message the daemon reads comes
+  // through here, and most are a dozen objects.
+  std::vector<Visit> visits(objects.count());
   struct Frame {
     std::uint64_t object;
     std::vector<std::uint64_t> children;
@@ -184,7 +189,7 @@ std::optional<std::string> checkBinary(std::span<const unsigned char> bytes, con
   std::optional<std::string> error;
 
   auto push = [&](std::uint64_t object) {
-    state[object] = kOpen;
+    visits[object].state = kOpen;
     stack.push_back({object, objects.children(object, error)});
   };
   push(objects.top());
@@ -193,8 +198,8 @@ std::optional<std::string> checkBinary(std::span<const unsigned char> bytes, con
     Frame& frame = stack.back();
     if (frame.next < frame.children.size()) {
       const std::uint64_t child = frame.children[frame.next++];
-      if (state[child] == kOpen) return "binary plist refers to itself";
-      if (state[child] == kNew) push(child);
+      if (visits[child].state == kOpen) return "binary plist refers to itself";
+      if (visits[child].state == kNew) push(child);
       continue;
     }
     std::uint32_t d = 0;
@@ -202,21 +207,19 @@ std::optional<std::string> checkBinary(std::span<const unsigned char> bytes, con
     std::uint64_t size = objects.ownBytes(frame.object, error);
     if (size > bounds.maxExpandedBytes) return "property list expands to too many bytes";
     for (std::uint64_t child : frame.children) {
-      d = std::max(d, depth[child] + 1);
+      const Visit& seen = visits[child];
+      d = std::max(d, seen.depth + 1);
       // Both sums stay far from overflow: each term is within its bound.
-      n += nodes[child];
-      size += expanded[child];
+      n += seen.nodes;
+      size += seen.expanded;
       if (n > maxNodes) return "property list has too many objects";
       if (size > bounds.maxExpandedBytes) return "property list expands to too many bytes";
     }
-    depth[frame.object] = d;
-    nodes[frame.object] = n;
-    expanded[frame.object] = size;
-    state[frame.object] = kDone;
+    visits[frame.object] = {kDone, d, n, size};
     stack.pop_back();
   }
   if (error) return error;
-  if (depth[objects.top()] > maxDepth) return "property list nested too deeply";
+  if (visits[objects.top()].depth > maxDepth) return "property list nested too deeply";
   return std::nullopt;
 }
 
