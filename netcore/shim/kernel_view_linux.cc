@@ -42,9 +42,9 @@ bool ueventSays(const std::string& name, const char* line) {
 const bcn::shim::LinkRecord* bcn_kernel_view::link(const char* name) const {
   if (name == nullptr) return nullptr;
   if (lastByName != nullptr && std::strcmp(lastByName->name.c_str(), name) == 0) return lastByName;
-  auto it = byName.find(std::string_view(name));
-  if (it == byName.end()) return nullptr;
-  lastByName = &links[it->second];
+  const std::uint32_t position = byName.find(std::string_view(name));
+  if (position == bcn::shim::NameIndex::kAbsent) return nullptr;
+  lastByName = &links[position];
   return lastByName;
 }
 
@@ -212,11 +212,10 @@ void buildEntries(bcn_kernel_view& view) {
 
 void indexKernelView(bcn_kernel_view& view) {
   view.byIndex.clear();
-  view.byName.clear();
-  view.byName.reserve(view.links.size());
+  view.byName.reset(view.links.size());
   for (std::size_t i = 0; i < view.links.size(); ++i) {
     view.byIndex.emplace_back(view.links[i].index, i);
-    view.byName[view.links[i].name] = i;
+    view.byName.assign(view.links[i].name, static_cast<std::uint32_t>(i));
   }
   if (!std::is_sorted(view.byIndex.begin(), view.byIndex.end())) std::sort(view.byIndex.begin(), view.byIndex.end());
   view.featureCapabilities.reset();
@@ -230,8 +229,12 @@ void indexKernelView(bcn_kernel_view& view) {
     view.inet6Addresses.emplace_back(bcn_kernel_view::AddressKey{a.index, a.address},
                                      Inet6AddressRecord{a.index, a.address, a.flags, a.protocol});
   }
-  std::stable_sort(view.inet6Addresses.begin(), view.inet6Addresses.end(),
-                   [](const auto& x, const auto& y) { return x.first < y.first; });
+  // One address per link comes sorted already (the kernel lists them by
+  // link), and the check spares the sort its scratch buffer.
+  const auto byKey = [](const auto& x, const auto& y) { return x.first < y.first; };
+  if (!std::is_sorted(view.inet6Addresses.begin(), view.inet6Addresses.end(), byKey)) {
+    std::stable_sort(view.inet6Addresses.begin(), view.inet6Addresses.end(), byKey);
+  }
   buildEntries(view);
 }
 
