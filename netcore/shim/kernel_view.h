@@ -65,6 +65,9 @@ struct bcn_kernel_view {
   // The link found last by name: a reading asks several questions about
   // one interface in a row.
   mutable const bcn::shim::LinkRecord* lastByName = nullptr;
+  // Where the next IPv6 address is likely to be: a reading asks for them in
+  // dump order, which is the index's order whenever it needed no sort.
+  mutable std::size_t nextInet6 = 0;
   std::shared_ptr<const std::vector<std::uint32_t>> featureCapabilities;
   bool featureCapabilitiesTried = false;
   int linkModeMaskWords = 0;

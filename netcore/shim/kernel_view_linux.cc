@@ -56,9 +56,18 @@ const bcn::shim::LinkRecord* bcn_kernel_view::link(std::uint32_t index) const {
 }
 
 const bcn::shim::Inet6AddressRecord* bcn_kernel_view::inet6Address(const AddressKey& key) const {
+  // The first of equal keys counts, so the guess holds only when the one
+  // before it differs.
+  if (const std::size_t at = nextInet6; at < inet6Addresses.size() && inet6Addresses[at].first == key &&
+                                        (at == 0 || inet6Addresses[at - 1].first != key)) {
+    nextInet6 = at + 1;
+    return &inet6Addresses[at].second;
+  }
   const auto it = std::lower_bound(inet6Addresses.begin(), inet6Addresses.end(), key,
                                    [](const auto& entry, const AddressKey& k) { return entry.first < k; });
-  return it == inet6Addresses.end() || it->first != key ? nullptr : &it->second;
+  if (it == inet6Addresses.end() || it->first != key) return nullptr;
+  nextInet6 = static_cast<std::size_t>(it - inet6Addresses.begin()) + 1;
+  return &it->second;
 }
 
 const bcn_kernel_view::EthtoolAnswer& bcn_kernel_view::ethtoolAnswer(const bcn::shim::LinkRecord& l) {
@@ -223,6 +232,7 @@ void indexKernelView(bcn_kernel_view& view) {
   view.ethtool.assign(view.links.size(), std::nullopt);
   view.functionalTypes.assign(view.links.size(), std::nullopt);
   view.lastByName = nullptr;
+  view.nextInet6 = 0;
   view.inet6Addresses.clear();
   for (const AddressRecord& a : view.addresses) {
     if (a.family != AF_INET6 || !a.hasAddress) continue;
