@@ -141,6 +141,7 @@ static_assert(sizeof(SocketAddress) >= offsetof(sockaddr_ll, sll_addr) + 24);
 static_assert(sizeof(SocketAddress) >= sizeof(sockaddr_in6));
 
 const sockaddr* linkAddress(SocketAddress& slot, const LinkRecord& link) {
+  std::memset(slot.bytes, 0, sizeof slot.bytes);
   sockaddr_ll ll{};
   ll.sll_family = AF_PACKET;
   ll.sll_ifindex = static_cast<int>(link.index);
@@ -162,6 +163,7 @@ bool linkLocalScope(const std::array<std::uint8_t, 16>& a) {
 }
 
 const sockaddr* ipAddress(SocketAddress& slot, const AddressRecord& record, const std::array<std::uint8_t, 16>& bytes) {
+  std::memset(slot.bytes, 0, sizeof slot.bytes);
   if (record.family == AF_INET) {
     sockaddr_in in{};
     in.sin_family = AF_INET;
@@ -189,10 +191,12 @@ std::array<std::uint8_t, 16> maskOf(int prefixLength, int maxLength) {
 // the C library lays out its address list.
 void buildEntries(bcn_kernel_view& view) {
   view.entries.clear();
-  view.socketAddresses.clear();
   view.entries.reserve(view.links.size() + view.addresses.size());
-  // Reserved once: entries point into it.
-  view.socketAddresses.resize(view.links.size() + 3 * view.addresses.size());
+  // Sized before the first entry points into it, and only grown: each slot
+  // is cleared when it is filled, so a reading touches the slots it uses
+  // rather than zeroing room for three per address.
+  const std::size_t slots = view.links.size() + 3 * view.addresses.size();
+  if (view.socketAddresses.size() < slots) view.socketAddresses.resize(slots);
   std::size_t slot = 0;
   for (const LinkRecord& link : view.links) {
     bcn_ifaddr_t entry{link.name.c_str(), link.flags, link.index, nullptr, nullptr, nullptr};
