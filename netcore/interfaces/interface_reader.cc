@@ -8,11 +8,11 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
-#include <unordered_map>
 
 #include "netcore/c_string.h"
 #include "netcore/interfaces/address_records.h"
 #include "netcore/shim/bcn_interfaces.h"
+#include "netcore/shim/name_index.h"
 
 namespace bcn {
 namespace {
@@ -86,23 +86,23 @@ std::vector<InterfaceSnapshot> InterfaceReader::snapshot() const {
   std::vector<InterfaceSnapshot> ordered;
   ordered.reserve(count);
   // Names point into the view, which outlives this loop.
-  std::unordered_map<std::string_view, std::size_t> byName;
-  byName.reserve(count);
+  shim::NameIndex byName;
+  byName.reset(count);
   std::vector<bool> hasLinkEntry;
+  hasLinkEntry.reserve(count);
   for (std::size_t e = 0; e < count; ++e) {
     const bcn_ifaddr_t* entry = &entries[e];
     const std::string_view name = entryName(*entry);
-    auto [it, inserted] = byName.try_emplace(name, ordered.size());
-    if (inserted) {
-      InterfaceSnapshot fresh;
+    const std::uint32_t position = byName.findOrInsert(name, static_cast<std::uint32_t>(ordered.size()));
+    if (position == ordered.size()) {
+      InterfaceSnapshot& fresh = ordered.emplace_back();
       fresh.name = name;
       fresh.flags = bcn_bsd_interface_flags(entry->flags);
-      ordered.push_back(std::move(fresh));
       hasLinkEntry.push_back(false);
     }
-    InterfaceSnapshot& snapshot = ordered[it->second];
+    InterfaceSnapshot& snapshot = ordered[position];
     if (entry->link_index != 0) {
-      hasLinkEntry[it->second] = true;
+      hasLinkEntry[position] = true;
       snapshot.index = entry->link_index;
     }
     const sockaddr* address = entry->address;
@@ -115,7 +115,7 @@ std::vector<InterfaceSnapshot> InterfaceReader::snapshot() const {
         snapshot.ipv6.push_back(ipv6Address(*entry, snapshot.name, view.get()));
         break;
       case AF_PACKET:
-        hasLinkEntry[it->second] = true;
+        hasLinkEntry[position] = true;
         applyLinkEntry(snapshot, address);
         break;
       default:

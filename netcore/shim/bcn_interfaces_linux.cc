@@ -106,12 +106,13 @@ bool bcn_get_curcap(bcn_kernel_view_t* view, const char* name, std::uint32_t* ou
   const std::vector<std::uint32_t>* table = view->featureTable(*link);
   if (table == nullptr) return false;
   const std::vector<std::uint32_t>& perFeature = *table;
-  const auto active = bcn::shim::ethtoolActiveFeatures(view->ioctlSocket, link->name.c_str(), perFeature.size());
-  if (!active) return false;
+  std::uint32_t active[bcn::shim::kMaxFeatureWords];
+  const auto words = bcn::shim::ethtoolActiveFeatures(view->ioctlSocket, link->name.c_str(), perFeature.size(), active);
+  if (!words) return false;
   std::uint32_t capabilities = 0;
   // Only the set bits matter, and few features are on.
-  for (std::size_t word = 0; word < active->size(); ++word) {
-    for (std::uint32_t bits = (*active)[word]; bits != 0; bits &= bits - 1) {
+  for (std::size_t word = 0; word < *words; ++word) {
+    for (std::uint32_t bits = active[word]; bits != 0; bits &= bits - 1) {
       const std::size_t bit = word * 32 + static_cast<std::size_t>(std::countr_zero(bits));
       if (bit < perFeature.size()) capabilities |= perFeature[bit];
     }

@@ -118,18 +118,18 @@ std::optional<std::vector<std::uint32_t>> ethtoolFeatureCapabilities(int socket,
   return capabilities;
 }
 
-std::optional<std::vector<std::uint32_t>> ethtoolActiveFeatures(int socket, const char* name,
-                                                                std::size_t featureCount) {
+std::optional<std::size_t> ethtoolActiveFeatures(int socket, const char* name, std::size_t featureCount,
+                                                 std::span<std::uint32_t> active) {
   if (featureCount == 0 || featureCount > kMaxFeatures) return std::nullopt;
   const std::size_t words = (featureCount + 31) / 32;
+  if (active.size() < words) return std::nullopt;
   Request<ethtool_gfeatures> features(sizeof(ethtool_gfeatures) + words * sizeof(ethtool_get_features_block));
   features->cmd = ETHTOOL_GFEATURES;
   features->size = static_cast<std::uint32_t>(words);
   if (!request(socket, name, features.get())) return std::nullopt;
   const std::size_t answered = features->size < words ? features->size : words;
-  std::vector<std::uint32_t> active(words, 0);
-  for (std::size_t i = 0; i < answered; ++i) active[i] = features->features[i].active;
-  return active;
+  for (std::size_t i = 0; i < words; ++i) active[i] = i < answered ? features->features[i].active : 0;
+  return words;
 }
 
 }  // namespace bcn::shim

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "netcore/shim/ethtool_media.h"
@@ -20,9 +21,15 @@ std::optional<LinkSettings> ethtoolLinkSettings(int socket, const char* name, in
 // kernel reports (ETHTOOL_GSSET_INFO + ETHTOOL_GSTRINGS for ETH_SS_FEATURES).
 std::optional<std::vector<std::uint32_t>> ethtoolFeatureCapabilities(int socket, const char* name);
 
+// Most feature bits a device can report (the feature-name table's bound).
+inline constexpr std::size_t kMaxFeatureWords = 4096 / 32;
+
 // The enabled feature bits (ETHTOOL_GFEATURES, `active`), `featureCount`
-// bits long, as 32-bit words.
-std::optional<std::vector<std::uint32_t>> ethtoolActiveFeatures(int socket, const char* name,
-                                                                std::size_t featureCount);
+// bits long, as 32-bit words written to the front of `active`; returns how
+// many words were written, or nothing when the device does not answer.
+// Asked of every interface in every reading, so it allocates nothing.
+// REQUIRES: active.size() >= kMaxFeatureWords.
+std::optional<std::size_t> ethtoolActiveFeatures(int socket, const char* name, std::size_t featureCount,
+                                                 std::span<std::uint32_t> active);
 
 }  // namespace bcn::shim

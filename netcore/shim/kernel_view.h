@@ -20,11 +20,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "netcore/shim/bcn_interfaces.h"
 #include "netcore/shim/ethtool_media.h"
+#include "netcore/shim/name_index.h"
 #include "netcore/shim/netlink_parse.h"
 #include "netcore/shim/netlink_socket_linux.h"
 
@@ -53,7 +53,7 @@ struct bcn_kernel_view {
   // Sorted by index, then by position (the last of equal indexes counts);
   // the kernel lists links in index order, so this is rarely sorted again.
   std::vector<std::pair<std::uint32_t, std::size_t>> byIndex;
-  std::unordered_map<std::string_view, std::size_t> byName;  // views of the names in `links`
+  bcn::shim::NameIndex byName;  // views of the names in `links`; the last of equal names counts
   // Sorted by key, then by dump order (the first of equal keys counts).
   std::vector<std::pair<AddressKey, bcn::shim::Inet6AddressRecord>> inet6Addresses;
   std::vector<bcn_ifaddr_t> entries;
@@ -65,6 +65,9 @@ struct bcn_kernel_view {
   // The link found last by name: a reading asks several questions about
   // one interface in a row.
   mutable const bcn::shim::LinkRecord* lastByName = nullptr;
+  // Where the next IPv6 address is likely to be: a reading asks for them in
+  // dump order, which is the index's order whenever it needed no sort.
+  mutable std::size_t nextInet6 = 0;
   std::shared_ptr<const std::vector<std::uint32_t>> featureCapabilities;
   bool featureCapabilitiesTried = false;
   int linkModeMaskWords = 0;

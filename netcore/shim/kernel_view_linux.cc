@@ -42,9 +42,9 @@ bool ueventSays(const std::string& name, const char* line) {
 const bcn::shim::LinkRecord* bcn_kernel_view::link(const char* name) const {
   if (name == nullptr) return nullptr;
   if (lastByName != nullptr && std::strcmp(lastByName->name.c_str(), name) == 0) return lastByName;
-  auto it = byName.find(std::string_view(name));
-  if (it == byName.end()) return nullptr;
-  lastByName = &links[it->second];
+  const std::uint32_t position = byName.find(std::string_view(name));
+  if (position == bcn::shim::NameIndex::kAbsent) return nullptr;
+  lastByName = &links[position];
   return lastByName;
 }
 
@@ -56,9 +56,18 @@ const bcn::shim::LinkRecord* bcn_kernel_view::link(std::uint32_t index) const {
 }
 
 const bcn::shim::Inet6AddressRecord* bcn_kernel_view::inet6Address(const AddressKey& key) const {
+  // The first of equal keys counts, so the guess holds only when the one
+  // before it differs.
+  if (const std::size_t at = nextInet6; at < inet6Addresses.size() && inet6Addresses[at].first == key &&
+                                        (at == 0 || inet6Addresses[at - 1].first != key)) {
+    nextInet6 = at + 1;
+    return &inet6Addresses[at].second;
+  }
   const auto it = std::lower_bound(inet6Addresses.begin(), inet6Addresses.end(), key,
                                    [](const auto& entry, const AddressKey& k) { return entry.first < k; });
-  return it == inet6Addresses.end() || it->first != key ? nullptr : &it->second;
+  if (it == inet6Addresses.end() || it->first != key) return nullptr;
+  nextInet6 = static_cast<std::size_t>(it - inet6Addresses.begin()) + 1;
+  return &it->second;
 }
 
 const bcn_kernel_view::EthtoolAnswer& bcn_kernel_view::ethtoolAnswer(const bcn::shim::LinkRecord& l) {
@@ -132,6 +141,7 @@ static_assert(sizeof(SocketAddress) >= offsetof(sockaddr_ll, sll_addr) + 24);
 static_assert(sizeof(SocketAddress) >= sizeof(sockaddr_in6));
 
 const sockaddr* linkAddress(SocketAddress& slot, const LinkRecord& link) {
+  std::memset(slot.bytes, 0, sizeof slot.bytes);
   sockaddr_ll ll{};
   ll.sll_family = AF_PACKET;
   ll.sll_ifindex = static_cast<int>(link.index);
@@ -153,6 +163,7 @@ bool linkLocalScope(const std::array<std::uint8_t, 16>& a) {
 }
 
 const sockaddr* ipAddress(SocketAddress& slot, const AddressRecord& record, const std::array<std::uint8_t, 16>& bytes) {
+  std::memset(slot.bytes, 0, sizeof slot.bytes);
   if (record.family == AF_INET) {
     sockaddr_in in{};
     in.sin_family = AF_INET;
@@ -180,10 +191,12 @@ std::array<std::uint8_t, 16> maskOf(int prefixLength, int maxLength) {
 // the C library lays out its address list.
 void buildEntries(bcn_kernel_view& view) {
   view.entries.clear();
-  view.socketAddresses.clear();
   view.entries.reserve(view.links.size() + view.addresses.size());
-  // Reserved once: entries point into it.
-  view.socketAddresses.resize(view.links.size() + 3 * view.addresses.size());
+  // Sized before the first entry points into it, and only grown: each slot
+  // is cleared when it is filled, so a reading touches the slots it uses
+  // rather than zeroing room for three per address.
+  const std::size_t slots = view.links.size() + 3 * view.addresses.size();
+  if (view.socketAddresses.size() < slots) view.socketAddresses.resize(slots);
   std::size_t slot = 0;
   for (const LinkRecord& link : view.links) {
     bcn_ifaddr_t entry{link.name.c_str(), link.flags, link.index, nullptr, nullptr, nullptr};
@@ -212,11 +225,10 @@ void buildEntries(bcn_kernel_view& view) {
 
 void indexKernelView(bcn_kernel_view& view) {
   view.byIndex.clear();
-  view.byName.clear();
-  view.byName.reserve(view.links.size());
+  view.byName.reset(view.links.size());
   for (std::size_t i = 0; i < view.links.size(); ++i) {
     view.byIndex.emplace_back(view.links[i].index, i);
-    view.byName[view.links[i].name] = i;
+    view.byName.assign(view.links[i].name, static_cast<std::uint32_t>(i));
   }
   if (!std::is_sorted(view.byIndex.begin(), view.byIndex.end())) std::sort(view.byIndex.begin(), view.byIndex.end());
   view.featureCapabilities.reset();
@@ -224,14 +236,19 @@ void indexKernelView(bcn_kernel_view& view) {
   view.ethtool.assign(view.links.size(), std::nullopt);
   view.functionalTypes.assign(view.links.size(), std::nullopt);
   view.lastByName = nullptr;
+  view.nextInet6 = 0;
   view.inet6Addresses.clear();
   for (const AddressRecord& a : view.addresses) {
     if (a.family != AF_INET6 || !a.hasAddress) continue;
     view.inet6Addresses.emplace_back(bcn_kernel_view::AddressKey{a.index, a.address},
                                      Inet6AddressRecord{a.index, a.address, a.flags, a.protocol});
   }
-  std::stable_sort(view.inet6Addresses.begin(), view.inet6Addresses.end(),
-                   [](const auto& x, const auto& y) { return x.first < y.first; });
+  // One address per link comes sorted already (the kernel lists them by
+  // link), and the check spares the sort its scratch buffer.
+  const auto byKey = [](const auto& x, const auto& y) { return x.first < y.first; };
+  if (!std::is_sorted(view.inet6Addresses.begin(), view.inet6Addresses.end(), byKey)) {
+    std::stable_sort(view.inet6Addresses.begin(), view.inet6Addresses.end(), byKey);
+  }
   buildEntries(view);
 }
 

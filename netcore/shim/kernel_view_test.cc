@@ -10,6 +10,7 @@
 
 #include "netcore/shim/bcn_interfaces.h"
 #include "netcore/shim/kernel_view.h"
+#include "netcore/shim/linux_words.h"
 
 namespace {
 
@@ -211,6 +212,44 @@ TEST(KernelViewList, LinksThenAddressesAsTheCLibraryListsThem) {
 
   EXPECT_EQ(bcn_kernel_view_entries(nullptr, &e), 0u);
   EXPECT_EQ(e, nullptr);
+}
+
+// A reading asks for its addresses in dump order, but any order must give
+// the same answers, and an address the dump listed twice always gets the
+// flags of its first listing.
+TEST(KernelViewAddressFlags, AnyOrderOfQuestionsGetsTheFirstListingOfAnAddress) {
+  auto record = [](const char* text, std::uint32_t flags) {
+    Inet6AddressRecord r;
+    r.index = 1;
+    inet_pton(AF_INET6, text, r.address.data());
+    r.flags = flags;
+    return r;
+  };
+  constexpr std::uint32_t kTentative = 0x40, kDeprecated = 0x20, kPermanent = 0x80;
+  for (const bool duplicateFirst : {false, true}) {
+    std::vector<Inet6AddressRecord> records = {record("fd00::1", kTentative), record("fd00::2", kDeprecated)};
+    // Listed again with other flags, after the others or between them.
+    records.insert(duplicateFirst ? records.begin() + 1 : records.end(), record("fd00::1", kPermanent));
+    bcn_kernel_view view;
+    bcn::shim::indexKernelView(view, {link(1, "lo", ARPHRD_LOOPBACK, 0x9)}, records);
+    auto ask = [&](const char* text) {
+      sockaddr_in6 a{};
+      a.sin6_family = AF_INET6;
+      inet_pton(AF_INET6, text, &a.sin6_addr);
+      std::uint32_t flags = 0xDEAD;
+      EXPECT_TRUE(bcn_get_in6_addr_flags(3, &view, "lo", reinterpret_cast<const sockaddr*>(&a), &flags)) << text;
+      return flags;
+    };
+    const std::uint32_t first = bcn::shim::in6AddressFlagsFrom(kTentative, 0);
+    const std::uint32_t second = bcn::shim::in6AddressFlagsFrom(kDeprecated, 0);
+    ASSERT_NE(first, bcn::shim::in6AddressFlagsFrom(kPermanent, 0));
+    for (const char* order : {"1212", "1122", "2211", "2121"}) {
+      for (const char* c = order; *c != 0; ++c) {
+        EXPECT_EQ(ask(*c == '1' ? "fd00::1" : "fd00::2"), *c == '1' ? first : second)
+            << "order " << order << ", duplicate first " << duplicateFirst;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -160,14 +160,16 @@ DumpStatus parseLinkDump(Bytes datagram, std::uint32_t sequence, std::vector<Lin
   return forEachMessage(datagram, sequence, RTM_NEWLINK, [&](Bytes payload) {
     if (payload.size() < sizeof(ifinfomsg)) return;
     const auto info = load<ifinfomsg>(payload);
-    LinkRecord link;
+    if (info.ifi_index == 0) return;
+    // Decoded in place: a record is large, and moving one in costs more
+    // than most of its attributes.
+    LinkRecord& link = out.emplace_back();
     link.index = static_cast<std::uint32_t>(info.ifi_index);
     link.hardwareType = info.ifi_type;
     link.flags = info.ifi_flags;
     static_assert(sizeof(ifinfomsg) % 4 == 0 && sizeof(ifaddrmsg) % 4 == 0);
     forEachAttribute(payload.subspan(sizeof(ifinfomsg)),
                      [&](std::uint16_t type, Bytes p) { decodeLinkAttribute(type, p, link); });
-    if (link.index != 0) out.push_back(std::move(link));
   });
 }
 
@@ -225,14 +227,13 @@ DumpStatus parseAddressDump(Bytes datagram, std::uint32_t sequence, std::vector<
   return forEachMessage(datagram, sequence, RTM_NEWADDR, [&](Bytes payload) {
     if (payload.size() < sizeof(ifaddrmsg)) return;
     const auto info = load<ifaddrmsg>(payload);
-    AddressRecord record;
+    AddressRecord& record = out.emplace_back();
     record.family = info.ifa_family;
     record.prefixLength = info.ifa_prefixlen;
     record.index = info.ifa_index;
     record.flags = info.ifa_flags;
     forEachAttribute(payload.subspan(sizeof(ifaddrmsg)),
                      [&](std::uint16_t type, Bytes p) { decodeAddressAttribute(type, p, record); });
-    out.push_back(std::move(record));
   });
 }
 
