@@ -1,19 +1,9 @@
 #include "netcore/shim/name_index.h"
 
 #include <bit>
-#include <cstring>
+#include <functional>
 
 namespace bcn::shim {
-namespace {
-
-const std::uint64_t kSeed = [] {
-  static const char anchor = 0;
-  // The address varies per process under ASLR; the multiplication spreads
-  // its page-aligned bits over the whole word.
-  return (reinterpret_cast<std::uintptr_t>(&anchor) | 1) * 0x9E3779B97F4A7C15ULL;
-}();
-
-}  // namespace
 
 void NameIndex::reset(std::size_t names) {
   const std::size_t wanted = std::bit_ceil(names * 2 + 2);
@@ -39,31 +29,7 @@ void NameIndex::grow() {
   }
 }
 
-std::size_t NameIndex::hash(std::string_view name) const {
-  // Interface names are at most 15 bytes: two overlapping 8-byte words
-  // cover such a name whole, for a handful of instructions where a byte
-  // loop costs several per byte. Longer names (labels) hash their ends.
-  std::uint64_t h = kSeed ^ name.size();
-  const std::size_t n = name.size();
-  if (n >= 8) {
-    std::uint64_t head, tail;
-    std::memcpy(&head, name.data(), 8);
-    std::memcpy(&tail, name.data() + n - 8, 8);
-    h = (h ^ head) * 0x9E3779B97F4A7C15ULL;
-    h = (h ^ tail) * 0xC2B2AE3D27D4EB4FULL;
-  } else {
-    std::uint64_t word = 0;
-    for (std::size_t i = 0; i < n; ++i) word |= std::uint64_t{static_cast<unsigned char>(name[i])} << (8 * i);
-    h = (h ^ word) * 0x9E3779B97F4A7C15ULL;
-  }
-  // The multiplications carry a difference only upwards, and names often
-  // differ in their last bytes (the high ones of `tail`): the finaliser
-  // brings the high bits down to the ones the table is indexed by.
-  h ^= h >> 33;
-  h *= 0xFF51AFD7ED558CCDULL;
-  h ^= h >> 33;
-  return static_cast<std::size_t>(h);
-}
+std::size_t NameIndex::hash(std::string_view name) const { return std::hash<std::string_view>{}(name); }
 
 NameIndex::Slot& NameIndex::slotFor(std::string_view name) {
   if (slots_.empty()) reset(0);

@@ -5,10 +5,9 @@
 // every reading).
 //
 // The index does not own the names: each inserted view must stay valid
-// until the next reset(). Names are hashed with a seed taken from where the
-// library was loaded (random per process under address-space layout
-// randomisation) and the table is kept at most half full; a lookup probes
-// at most the whole table, even for names chosen to collide.
+// until the next reset(). The table is kept at most half full; a lookup
+// probes at most the whole table, even for names chosen to collide (only
+// whoever may create interfaces in the namespace names them).
 //
 // Thread safety: none; one reading owns one index.
 #pragma once
