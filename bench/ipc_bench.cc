@@ -10,11 +10,15 @@
 // reply frames our encoder makes, served by as many threads as our server
 // runs, each client a thread blocking on its own connection. It is what
 // any framed request/reply over a local socket costs on this machine now.
+// And the floor once more with the property-list library's own coding at
+// both ends (the client encodes the call and decodes the reply, the server
+// decodes the call and encodes the reply): the least a call in our wire
+// format can cost before any code of ours runs.
 //
 // Usage: ipc_bench [--quick] [--clients N] [--only ROW]
 //   --quick: shorter runs, for CI; --clients: only that load; --only: only
-//   that row (sync, async, daemon, floor, d-bus), without the summary (both
-//   for profiling and for comparing builds one part at a time)
+//   that row (sync, async, daemon, floor, coded, d-bus), without the summary
+//   (both for profiling and for comparing builds one part at a time)
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -26,6 +30,7 @@
 #include <cstring>
 #include <functional>
 #include <future>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,9 +41,10 @@
 #include "bench/summary_line.h"
 #include "bench/unix_echo_floor.h"
 #include "platform/ipc/client.h"
+#include "platform/ipc/frame.h"
+#include "platform/ipc/message.h"
 #include "platform/ipc/server.h"
 #include "platform/ipc/service_socket.h"
-#include "platform/ipc/message.h"
 #include "protocol/admin_methods.h"
 
 namespace {
@@ -159,6 +165,18 @@ class StatusSession final : public bcn::ipc::Session {
   }
 };
 
+// A client's connection to an echo floor, closed with its last copy.
+struct EchoLine {
+  explicit EchoLine(int descriptor) : fd(descriptor) {}
+  EchoLine(const EchoLine&) = delete;
+  EchoLine& operator=(const EchoLine&) = delete;
+  ~EchoLine() {
+    if (fd >= 0) ::close(fd);
+  }
+  int fd;
+  std::vector<std::uint8_t> request, scratch;
+};
+
 void print(const char* name, int clients, const Figures& f) {
   std::printf("%-8s %3d clients: %9.0f calls/s  p50 %7.1f us  p99 %7.1f us%s\n", name, clients, f.callsPerSecond,
               f.p50Microseconds, f.p99Microseconds, f.failures ? "  (FAILURES)" : "");
@@ -218,26 +236,35 @@ int main(int argc, char** argv) {
   auto echo = bcn::bench::UnixEchoFloor::start(dir + "/echo", bcn::ipc::Server::defaultThreads(), *replyBytes);
   if (!echo) return std::fprintf(stderr, "cannot start the echo floor\n"), 1;
   auto echoConnection = [&] {
-    struct Line {
-      explicit Line(int descriptor) : fd(descriptor) {}
-      Line(const Line&) = delete;
-      Line& operator=(const Line&) = delete;
-      int fd;
-      std::vector<std::uint8_t> scratch;
-      ~Line() {
-        if (fd >= 0) ::close(fd);
-      }
-    };
-    auto line = std::make_shared<Line>(echo->connect());
+    auto line = std::make_shared<EchoLine>(echo->connect());
     return [line, &callBytes] { return bcn::bench::UnixEchoFloor::roundTrip(line->fd, *callBytes, line->scratch); };
+  };
+
+  // The floor with the library's coding of the same two messages.
+  const bcn::bench::LibraryCoding callCoding{std::span(*callBytes).subspan(bcn::ipc::kFrameHeaderBytes)};
+  const bcn::bench::LibraryCoding replyCoding{std::span(*replyBytes).subspan(bcn::ipc::kFrameHeaderBytes)};
+  if (!callCoding.valid() || !replyCoding.valid())
+    return std::fprintf(stderr, "the library cannot read our frames\n"), 1;
+  auto coded = bcn::bench::UnixEchoFloor::start(
+      dir + "/echo-coded", bcn::ipc::Server::defaultThreads(), *replyBytes,
+      [&replyCoding](std::span<const std::uint8_t> request, std::vector<std::uint8_t>& reply) {
+        return bcn::bench::LibraryCoding::decode(request) && replyCoding.encodeFrame(reply);
+      });
+  if (!coded) return std::fprintf(stderr, "cannot start the coded echo floor\n"), 1;
+  auto codedConnection = [&] {
+    auto line = std::make_shared<EchoLine>(coded->connect());
+    return [line, &callCoding] {
+      return callCoding.encodeFrame(line->request) &&
+             bcn::bench::UnixEchoFloor::roundTrip(line->fd, line->request, line->scratch) &&
+             bcn::bench::LibraryCoding::decode(std::span(line->scratch).subspan(bcn::ipc::kFrameHeaderBytes));
+    };
   };
 
   // The daemon's app service, called with a token as a paired app calls.
   auto daemonService = bcn::bench::DaemonStatusService::start(dir + "/daemon");
   if (!daemonService) return std::fprintf(stderr, "cannot start the daemon's app service\n"), 1;
   auto daemonConnection = [&] {
-    auto client =
-        std::shared_ptr<bcn::ipc::Client>(std::move(*bcn::ipc::Client::connect(daemonService->socketPath())));
+    auto client = std::shared_ptr<bcn::ipc::Client>(std::move(*bcn::ipc::Client::connect(daemonService->socketPath())));
     bcn::PlistDictionary arguments{{"token", daemonService->token()}};
     return [client, arguments] {
       auto r = client->callSync("statusWithToken:reply:", arguments, 5s);
@@ -248,28 +275,30 @@ int main(int argc, char** argv) {
   std::printf("statusWithToken:reply: round trips, %lld ms per load, %u cores, %zu server threads\n",
               static_cast<long long>(duration.count()), std::thread::hardware_concurrency(),
               bcn::ipc::Server::defaultThreads());
-  std::printf("daemon: the admin daemon's app service, %s\n",
-              daemonService->requirementChecked() ? "code requirement checked"
-                                                  : "code requirement NOT checked (not root)");
+  std::printf("daemon: the admin daemon's app service, %s\n", daemonService->requirementChecked()
+                                                                  ? "code requirement checked"
+                                                                  : "code requirement NOT checked (not root)");
   std::printf("floor: bare Unix-socket echo of a %zu-byte call frame and a %zu-byte reply frame\n", callBytes->size(),
               replyBytes->size());
+  std::printf("coded: the floor, with the plist library encoding and decoding both frames at both ends\n");
   struct Row {
     int clients;
-    Figures sync, chained, daemon, floor, dbus;
+    Figures sync, chained, daemon, floor, coded, dbus;
   };
   std::vector<Row> rows;
   for (int clients : loads) {
-    Row row{clients, {}, {}, {}, {}, {}};
+    Row row{clients, {}, {}, {}, {}, {}, {}};
     const auto wanted = [&](const char* name) { return only.empty() || only == name; };
     if (wanted("floor")) row.floor = measure(clients, duration, echoConnection);
+    if (wanted("coded")) row.coded = measure(clients, duration, codedConnection);
     if (wanted("sync")) row.sync = measure(clients, duration, ipcConnection);
     if (wanted("async")) row.chained = measureChained(clients, duration, socketPath);
     if (wanted("daemon")) row.daemon = measure(clients, duration, daemonConnection);
     if (wanted("d-bus")) row.dbus = measure(clients, duration, dbusConnection);
     if (!only.empty()) {
-      for (const auto& [name, f] : {std::pair{"sync", row.sync}, std::pair{"async", row.chained},
-                                    std::pair{"daemon", row.daemon}, std::pair{"floor", row.floor},
-                                    std::pair{"d-bus", row.dbus}}) {
+      for (const auto& [name, f] :
+           {std::pair{"sync", row.sync}, std::pair{"async", row.chained}, std::pair{"daemon", row.daemon},
+            std::pair{"floor", row.floor}, std::pair{"coded", row.coded}, std::pair{"d-bus", row.dbus}}) {
         if (only == name) print(name, clients, f);
       }
       continue;
@@ -278,33 +307,52 @@ int main(int argc, char** argv) {
     print("ipc", clients, row.chained);
     print("daemon", clients, row.daemon);
     print("floor", clients, row.floor);
+    print("coded", clients, row.coded);
     print("d-bus", clients, row.dbus);
     for (const auto& [name, ours] :
          {std::pair{"ipc sync", row.sync}, std::pair{"ipc", row.chained}, std::pair{"daemon", row.daemon}}) {
-      std::printf("       %-8s vs floor: p50 %.2fx, throughput %.2fx | vs D-Bus: throughput %.2fx, p99 %.2fx\n", name,
-                  ours.p50Microseconds / row.floor.p50Microseconds, ours.callsPerSecond / row.floor.callsPerSecond,
-                  ours.callsPerSecond / row.dbus.callsPerSecond, ours.p99Microseconds / row.dbus.p99Microseconds);
+      std::printf(
+          "       %-8s vs floor: p50 %.2fx, throughput %.2fx | vs coded: p50 %.2fx, throughput %.2fx | vs D-Bus: "
+          "throughput %.2fx, p99 %.2fx\n",
+          name, ours.p50Microseconds / row.floor.p50Microseconds, ours.callsPerSecond / row.floor.callsPerSecond,
+          ours.p50Microseconds / row.coded.p50Microseconds, ours.callsPerSecond / row.coded.callsPerSecond,
+          ours.callsPerSecond / row.dbus.callsPerSecond, ours.p99Microseconds / row.dbus.p99Microseconds);
     }
+    std::printf("       coded    vs floor: p50 %.2fx, throughput %.2fx\n",
+                row.coded.p50Microseconds / row.floor.p50Microseconds,
+                row.coded.callsPerSecond / row.floor.callsPerSecond);
     rows.push_back(row);
   }
   if (only.empty()) bcn::bench::printCodecCosts(stdout);
   for (const Row& row : rows) {
+    // How near the library alone lets any code come to each target.
+    const bool codedFailed = row.coded.failures != 0 || row.floor.failures != 0;
+    if (row.clients == 1) {
+      const double ratio = row.coded.p50Microseconds / row.floor.p50Microseconds;
+      bcn::bench::printSummaryLine("ipc_bench", "1 client p50, coded floor", "-",
+                                   bcn::bench::ratioText("coded/floor", ratio), "<= 2x floor p50",
+                                   codedFailed ? 0 : ratio <= 2.0);
+    } else if (row.clients == 16) {
+      const double ratio = row.coded.callsPerSecond / row.floor.callsPerSecond;
+      bcn::bench::printSummaryLine("ipc_bench", "16 clients calls/s, coded floor", "-",
+                                   bcn::bench::ratioText("coded/floor", ratio), ">= 0.8x floor, p99 < 1 ms",
+                                   codedFailed ? 0 : ratio >= 0.8 && row.coded.p99Microseconds < 1000);
+    }
     for (const auto& [name, ours] :
          {std::pair{"sync", row.sync}, std::pair{"async", row.chained}, std::pair{"daemon", row.daemon}}) {
       const bool failed = ours.failures != 0 || row.floor.failures != 0;
       if (row.clients == 1) {
         const double ratio = ours.p50Microseconds / row.floor.p50Microseconds;
-        bcn::bench::printSummaryLine("ipc_bench", std::string("1 client p50, ") + name,
-                                     bcn::bench::ratioText("d-bus/ours", row.dbus.p50Microseconds / ours.p50Microseconds),
-                                     bcn::bench::ratioText("ours/floor", ratio), "<= 2x floor p50",
-                                     failed ? 0 : ratio <= 2.0);
+        bcn::bench::printSummaryLine(
+            "ipc_bench", std::string("1 client p50, ") + name,
+            bcn::bench::ratioText("d-bus/ours", row.dbus.p50Microseconds / ours.p50Microseconds),
+            bcn::bench::ratioText("ours/floor", ratio), "<= 2x floor p50", failed ? 0 : ratio <= 2.0);
       } else if (row.clients == 16) {
         const double ratio = ours.callsPerSecond / row.floor.callsPerSecond;
-        bcn::bench::printSummaryLine(
-            "ipc_bench", std::string("16 clients calls/s, ") + name,
-            bcn::bench::ratioText("ours/d-bus", ours.callsPerSecond / row.dbus.callsPerSecond),
-            bcn::bench::ratioText("ours/floor", ratio), ">= 0.8x floor, p99 < 1 ms",
-            failed ? 0 : ratio >= 0.8 && ours.p99Microseconds < 1000);
+        bcn::bench::printSummaryLine("ipc_bench", std::string("16 clients calls/s, ") + name,
+                                     bcn::bench::ratioText("ours/d-bus", ours.callsPerSecond / row.dbus.callsPerSecond),
+                                     bcn::bench::ratioText("ours/floor", ratio), ">= 0.8x floor, p99 < 1 ms",
+                                     failed ? 0 : ratio >= 0.8 && ours.p99Microseconds < 1000);
       }
     }
   }
@@ -313,6 +361,7 @@ int main(int argc, char** argv) {
   server.stop();
   daemonService.reset();
   echo->stop();
+  coded->stop();
   std::filesystem::remove_all(dir);
   return 0;
 }

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <span>
 #include <vector>
 
@@ -24,61 +25,65 @@ double microsecondsEach(F step) {
   return std::chrono::duration<double, std::micro>(Clock::now() - start).count() / kRounds;
 }
 
-// The library alone: decoding a message into its nodes and encoding those
-// nodes again, with nothing of ours around it.
-struct LibraryOnly {
-  plist_t nodes = nullptr;
-  std::span<const std::uint8_t> payload;
-
-  explicit LibraryOnly(std::span<const std::uint8_t> message) : payload(message) {
-    plist_from_bin(reinterpret_cast<const char*>(payload.data()), static_cast<std::uint32_t>(payload.size()), &nodes);
-  }
-  ~LibraryOnly() { plist_free(nodes); }
-  LibraryOnly(const LibraryOnly&) = delete;
-  LibraryOnly& operator=(const LibraryOnly&) = delete;
-
-  void encode() const {
-    char* bytes = nullptr;
-    std::uint32_t size = 0;
-    plist_to_bin(nodes, &bytes, &size);
-    if (bytes == nullptr) std::abort();
-    plist_to_bin_free(bytes);
-  }
-  void decode() const {
-    plist_t decoded = nullptr;
-    plist_from_bin(reinterpret_cast<const char*>(payload.data()), static_cast<std::uint32_t>(payload.size()), &decoded);
-    if (decoded == nullptr) std::abort();
-    plist_free(decoded);
-  }
-};
-
 }  // namespace
 
+LibraryCoding::LibraryCoding(std::span<const std::uint8_t> payload) {
+  plist_t nodes = nullptr;
+  plist_from_bin(reinterpret_cast<const char*>(payload.data()), static_cast<std::uint32_t>(payload.size()), &nodes);
+  nodes_ = nodes;
+}
+
+LibraryCoding::~LibraryCoding() { plist_free(static_cast<plist_t>(nodes_)); }
+
+bool LibraryCoding::encodeFrame(std::vector<std::uint8_t>& frame) const {
+  char* bytes = nullptr;
+  std::uint32_t size = 0;
+  plist_to_bin(static_cast<plist_t>(nodes_), &bytes, &size);
+  if (bytes == nullptr) return false;
+  frame.resize(ipc::kFrameHeaderBytes + size);
+  for (std::size_t i = 0; i < ipc::kFrameHeaderBytes; ++i) {
+    frame[i] = static_cast<std::uint8_t>(size >> (8 * (ipc::kFrameHeaderBytes - 1 - i)));
+  }
+  std::memcpy(frame.data() + ipc::kFrameHeaderBytes, bytes, size);
+  plist_to_bin_free(bytes);
+  return true;
+}
+
+bool LibraryCoding::decode(std::span<const std::uint8_t> payload) {
+  plist_t decoded = nullptr;
+  plist_from_bin(reinterpret_cast<const char*>(payload.data()), static_cast<std::uint32_t>(payload.size()), &decoded);
+  if (decoded == nullptr) return false;
+  plist_free(decoded);
+  return true;
+}
+
 void printCodecCosts(std::FILE* out) {
-  const PlistDictionary answer{
-      {"status", PlistDictionary{{"version", "0.1.0"}, {"protocol", 1}, {"paired", false}}}};
+  const PlistDictionary answer{{"status", PlistDictionary{{"version", "0.1.0"}, {"protocol", 1}, {"paired", false}}}};
   const PlistDictionary arguments{{"token", std::string(44, 'A')}};
   const auto call = ipc::callFrame({1, "statusWithToken:reply:", arguments});
   const auto reply = ipc::replyFrame({1, {answer, std::nullopt}});
   if (!call || !reply) return (void)std::fprintf(out, "codec: cannot encode the status messages\n");
   const std::span<const std::uint8_t> callPayload = std::span(*call).subspan(ipc::kFrameHeaderBytes);
   const std::span<const std::uint8_t> replyPayload = std::span(*reply).subspan(ipc::kFrameHeaderBytes);
-  const LibraryOnly callLibrary(callPayload), replyLibrary(replyPayload);
-  if (callLibrary.nodes == nullptr || replyLibrary.nodes == nullptr) {
+  const LibraryCoding callLibrary(callPayload), replyLibrary(replyPayload);
+  if (!callLibrary.valid() || !replyLibrary.valid()) {
     return (void)std::fprintf(out, "codec: the library cannot read the status messages\n");
   }
 
   const auto check = [](bool ok) {
     if (!ok) std::abort();
   };
-  const double encodeCall = microsecondsEach([&] { check(ipc::callFrame({1, "statusWithToken:reply:", arguments}).has_value()); });
+  const double encodeCall = microsecondsEach([&] {
+    check(ipc::callFrame({1, "statusWithToken:reply:", arguments}).has_value());
+  });
   const double decodeCall = microsecondsEach([&] { check(ipc::decodeCall(callPayload).has_value()); });
   const double encodeReply = microsecondsEach([&] { check(ipc::replyFrame({1, {answer, std::nullopt}}).has_value()); });
   const double decodeReply = microsecondsEach([&] { check(ipc::decodeReply(replyPayload).has_value()); });
-  const double libraryEncodeCall = microsecondsEach([&] { callLibrary.encode(); });
-  const double libraryDecodeCall = microsecondsEach([&] { callLibrary.decode(); });
-  const double libraryEncodeReply = microsecondsEach([&] { replyLibrary.encode(); });
-  const double libraryDecodeReply = microsecondsEach([&] { replyLibrary.decode(); });
+  std::vector<std::uint8_t> scratch;
+  const double libraryEncodeCall = microsecondsEach([&] { check(callLibrary.encodeFrame(scratch)); });
+  const double libraryDecodeCall = microsecondsEach([&] { check(LibraryCoding::decode(callPayload)); });
+  const double libraryEncodeReply = microsecondsEach([&] { check(replyLibrary.encodeFrame(scratch)); });
+  const double libraryDecodeReply = microsecondsEach([&] { check(LibraryCoding::decode(replyPayload)); });
   std::fprintf(out, "codec, us per message (ours / of which the plist library's own encoder or decoder):\n");
   std::fprintf(out, "  call:  encode %5.2f / %5.2f   decode %5.2f / %5.2f\n", encodeCall, libraryEncodeCall, decodeCall,
                libraryDecodeCall);

@@ -60,8 +60,8 @@ bool readFrame(int fd, std::vector<std::uint8_t>& buffer) {
 }  // namespace
 
 std::unique_ptr<UnixEchoFloor> UnixEchoFloor::start(const std::string& socketPath, std::size_t threads,
-                                                    std::vector<std::uint8_t> replyFrame) {
-  std::unique_ptr<UnixEchoFloor> floor(new UnixEchoFloor(socketPath, std::move(replyFrame)));
+                                                    std::vector<std::uint8_t> replyFrame, Answer answer) {
+  std::unique_ptr<UnixEchoFloor> floor(new UnixEchoFloor(socketPath, std::move(replyFrame), std::move(answer)));
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (socketPath.size() >= sizeof address.sun_path) return nullptr;
@@ -143,7 +143,10 @@ bool UnixEchoFloor::answer(int fd) {
   thread_local std::vector<std::uint8_t> buffer;
   if (!readFrame(fd, buffer)) return false;
   // A strict request/reply client never has a second frame in flight.
-  return writeAll(fd, reply_.data(), reply_.size());
+  if (!answer_) return writeAll(fd, reply_.data(), reply_.size());
+  thread_local std::vector<std::uint8_t> reply;
+  reply.clear();
+  return answer_(std::span(buffer).subspan(kHeaderBytes), reply) && writeAll(fd, reply.data(), reply.size());
 }
 
 int UnixEchoFloor::connect() const {

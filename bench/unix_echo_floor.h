@@ -3,7 +3,9 @@
 // request frame (4-byte big-endian length, then the payload) with a fixed
 // reply frame; nothing is decoded, encoded or dispatched. The bytes are
 // whatever the caller hands in, so the benchmark passes the real frames of
-// the call it measures.
+// the call it measures. A caller may instead hand in an `Answer` that makes
+// each reply from its request, to price one piece of work on top of the
+// bare exchange.
 //
 // Threads: the server runs `threads` threads over one epoll set, as our
 // server runs its pool; each connection is armed one-shot, so one thread
@@ -11,14 +13,17 @@
 //
 // Lifetimes: stop() (or destruction) closes the listening socket and every
 // served connection and joins the threads; client connections the caller
-// still holds then see the end of the stream.
+// still holds then see the end of the stream. An `Answer` runs on the
+// server's threads, several at once, until stop() returns.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,10 +32,15 @@ namespace bcn::bench {
 
 class UnixEchoFloor {
  public:
+  // Makes the whole reply frame (header included) for one request payload
+  // (header stripped); false ends that connection.
+  using Answer = std::function<bool(std::span<const std::uint8_t> request, std::vector<std::uint8_t>& replyFrame)>;
+
   // Listens on `socketPath` (which must not exist) and answers every
-  // request with `replyFrame`. Null when the socket cannot be set up.
+  // request with `replyFrame`, or with what `answer` makes when it is set.
+  // Null when the socket cannot be set up.
   static std::unique_ptr<UnixEchoFloor> start(const std::string& socketPath, std::size_t threads,
-                                              std::vector<std::uint8_t> replyFrame);
+                                              std::vector<std::uint8_t> replyFrame, Answer answer = nullptr);
   ~UnixEchoFloor();
   UnixEchoFloor(const UnixEchoFloor&) = delete;
   UnixEchoFloor& operator=(const UnixEchoFloor&) = delete;
@@ -44,7 +54,8 @@ class UnixEchoFloor {
   static bool roundTrip(int fd, const std::vector<std::uint8_t>& request, std::vector<std::uint8_t>& scratch);
 
  private:
-  UnixEchoFloor(std::string path, std::vector<std::uint8_t> reply) : path_(std::move(path)), reply_(std::move(reply)) {}
+  UnixEchoFloor(std::string path, std::vector<std::uint8_t> reply, Answer answer)
+      : path_(std::move(path)), reply_(std::move(reply)), answer_(std::move(answer)) {}
   void serve();
   // Reads what `fd` has and answers every whole frame; false once the peer
   // is gone or broke the framing.
@@ -52,6 +63,7 @@ class UnixEchoFloor {
 
   const std::string path_;
   const std::vector<std::uint8_t> reply_;
+  const Answer answer_;
   int listenFd_ = -1;
   int epollFd_ = -1;
   int stopFd_ = -1;  // an eventfd that wakes every thread for stop()
