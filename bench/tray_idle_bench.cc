@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/summary_line.h"
 #include "bench/veth_namespaces.h"
 
 namespace {
@@ -124,6 +125,14 @@ int benchmark(const bcn::bench::VethNamespaces& net, int seconds, const std::fil
       std::printf("   <= %.1f%%, <= %.0f MiB: %s", m.cpuTarget, m.rssTarget, met ? "met" : "MISSED");
     }
     std::printf("\n");
+  }
+  for (const Measured& m : programs) {
+    if (m.cpuTarget <= 0) continue;
+    char target[64];
+    std::snprintf(target, sizeof target, "<= %.1f%% core, <= %.0f MiB", m.cpuTarget, m.rssTarget);
+    bcn::bench::printSummaryLine("tray_idle_bench", std::string(m.name) + " idle",
+                                 bcn::bench::ratioText("vnstatd/ours cpu", m.cpuPercent > 0 ? anchor.cpuPercent / m.cpuPercent : 0), "-",
+                                 target, m.cpuPercent <= m.cpuTarget && m.rss <= m.rssTarget);
   }
   return 0;
 }
