@@ -146,7 +146,8 @@ bool UnixEchoFloor::answer(int fd) {
   if (!answer_) return writeAll(fd, reply_.data(), reply_.size());
   thread_local std::vector<std::uint8_t> reply;
   reply.clear();
-  return answer_(std::span(buffer).subspan(kHeaderBytes), reply) && writeAll(fd, reply.data(), reply.size());
+  const auto request = std::span(buffer).subspan(kHeaderBytes, frameLength(buffer.data()));
+  return answer_(request, reply) && writeAll(fd, reply.data(), reply.size());
 }
 
 int UnixEchoFloor::connect() const {
