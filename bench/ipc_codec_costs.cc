@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <span>
 #include <vector>
 
@@ -40,11 +39,7 @@ bool LibraryCoding::encodeFrame(std::vector<std::uint8_t>& frame) const {
   std::uint32_t size = 0;
   plist_to_bin(static_cast<plist_t>(nodes_), &bytes, &size);
   if (bytes == nullptr) return false;
-  frame.resize(ipc::kFrameHeaderBytes + size);
-  for (std::size_t i = 0; i < ipc::kFrameHeaderBytes; ++i) {
-    frame[i] = static_cast<std::uint8_t>(size >> (8 * (ipc::kFrameHeaderBytes - 1 - i)));
-  }
-  std::memcpy(frame.data() + ipc::kFrameHeaderBytes, bytes, size);
+  frame = ipc::encodeFrame(std::span(reinterpret_cast<const std::uint8_t*>(bytes), size));
   plist_to_bin_free(bytes);
   return true;
 }
