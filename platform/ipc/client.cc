@@ -53,13 +53,7 @@ Client::~Client() {
 }
 
 std::uint64_t Client::call(std::string_view selector, PlistDictionary arguments, Completion done) {
-  std::uint64_t sequence = 0;
-  {
-    std::lock_guard guard(state_->mutex);
-    sequence = state_->nextSequence++;
-  }
-  // Encoded outside the lock: the I/O thread delivers under it.
-  auto frame = callFrame({sequence, std::string(selector), std::move(arguments)});
+  auto [sequence, frame] = state_->frameCall(selector, std::move(arguments));
   std::optional<PlatformError> refused;
   {
     std::lock_guard guard(state_->mutex);
@@ -94,12 +88,7 @@ Client::Result Client::callSync(std::string_view selector, PlistDictionary argum
     std::optional<Result> result;
   };
   auto waiter = std::make_shared<Waiter>();
-  std::uint64_t sequence = 0;
-  {
-    std::lock_guard guard(state_->mutex);
-    sequence = state_->nextSequence++;
-  }
-  auto frame = callFrame({sequence, std::string(selector), std::move(arguments)});
+  auto [sequence, frame] = state_->frameCall(selector, std::move(arguments));
   bool reads = false;
   {
     std::lock_guard guard(state_->mutex);

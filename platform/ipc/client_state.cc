@@ -73,16 +73,27 @@ void Client::State::handToIoThread() {
   });
 }
 
+Client::Completion Client::State::take(std::uint64_t sequence) {
+  std::lock_guard guard(mutex);
+  auto it = pending.find(sequence);
+  if (it == pending.end()) return {};
+  Completion done = std::move(it->second);
+  pending.erase(it);
+  return done;
+}
+
 void Client::State::deliver(std::uint64_t sequence, Result result) {
-  Completion done;
+  if (Completion done = take(sequence)) done(std::move(result));
+}
+
+std::pair<std::uint64_t, std::expected<std::vector<std::uint8_t>, PlatformError>> Client::State::frameCall(
+    std::string_view selector, PlistDictionary arguments) {
+  std::uint64_t sequence = 0;
   {
     std::lock_guard guard(mutex);
-    auto it = pending.find(sequence);
-    if (it == pending.end()) return;  // forgotten after a timeout
-    done = std::move(it->second);
-    pending.erase(it);
+    sequence = nextSequence++;
   }
-  if (done) done(std::move(result));
+  return {sequence, callFrame({sequence, std::string(selector), std::move(arguments)})};
 }
 
 void Client::State::send(std::vector<std::uint8_t> frame) {
@@ -168,15 +179,7 @@ std::optional<Client::Result> Client::State::readOwnReply(std::uint64_t sequence
       }
       // Taken off the table here, so that it is settled before this caller
       // decides whether the I/O thread is still owed anything.
-      Completion done;
-      {
-        std::lock_guard guard(mutex);
-        if (auto it = pending.find(reply.sequence); it != pending.end()) {
-          done = std::move(it->second);
-          pending.erase(it);
-        }
-      }
-      if (done) {
+      if (Completion done = take(reply.sequence)) {
         asio::post(io,
                    [done = std::move(done), result = std::move(reply.reply)]() mutable { done(std::move(result)); });
       }

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/ipc/client.h"
@@ -91,8 +92,17 @@ struct Client::State : std::enable_shared_from_this<Client::State> {
   // REQUIRES: mutex held, the reading role is nobody's.
   void handToIoThread();
 
+  // Takes the call's completion off the table; empty when the call was
+  // forgotten after a timeout or already settled.
+  Completion take(std::uint64_t sequence);
+
   // Runs the call's completion, unless it was forgotten after a timeout.
   void deliver(std::uint64_t sequence, Result result);
+
+  // Numbers a call and encodes its frame, outside the mutex: the I/O thread
+  // delivers under it.
+  std::pair<std::uint64_t, std::expected<std::vector<std::uint8_t>, PlatformError>> frameCall(
+      std::string_view selector, PlistDictionary arguments);
 
   // Any thread.
   void send(std::vector<std::uint8_t> frame);
