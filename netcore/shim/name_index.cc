@@ -22,32 +22,30 @@ void NameIndex::grow() {
   slots_.assign(old.size() * 2, Slot{});
   mask_ = slots_.size() - 1;
   for (const Slot& slot : old) {
-    if (slot.position == kAbsent) continue;
-    std::size_t i = hash(slot.name) & mask_;
-    while (slots_[i].position != kAbsent) i = (i + 1) & mask_;
-    slots_[i] = slot;
+    if (slot.position != kAbsent) slots_[probe(slot.name)] = slot;
   }
 }
 
 std::size_t NameIndex::hash(std::string_view name) const { return std::hash<std::string_view>{}(name); }
 
+std::size_t NameIndex::probe(std::string_view name) const {
+  // The table is never more than half full, so an empty slot ends every
+  // probe within one pass.
+  std::size_t i = hash(name) & mask_;
+  while (slots_[i].position != kAbsent && slots_[i].name != name) i = (i + 1) & mask_;
+  return i;
+}
+
 NameIndex::Slot& NameIndex::slotFor(std::string_view name) {
   if (slots_.empty()) reset(0);
   if ((used_ + 1) * 2 > mask_ + 1) grow();
-  std::size_t i = hash(name) & mask_;
-  while (slots_[i].position != kAbsent && slots_[i].name != name) i = (i + 1) & mask_;
-  return slots_[i];
+  return slots_[probe(name)];
 }
 
 const NameIndex::Slot* NameIndex::findSlot(std::string_view name) const {
   if (slots_.empty()) return nullptr;
-  std::size_t i = hash(name) & mask_;
-  for (std::size_t probes = 0; probes <= mask_; ++probes, i = (i + 1) & mask_) {
-    const Slot& slot = slots_[i];
-    if (slot.position == kAbsent) return nullptr;
-    if (slot.name == name) return &slot;
-  }
-  return nullptr;
+  const Slot& slot = slots_[probe(name)];
+  return slot.position == kAbsent ? nullptr : &slot;
 }
 
 std::uint32_t NameIndex::findOrInsert(std::string_view name, std::uint32_t position) {

@@ -46,6 +46,8 @@ class NameIndex {
   Slot& slotFor(std::string_view name);
   void grow();
   const Slot* findSlot(std::string_view name) const;
+  // Where `name` is, or the empty slot that ends its probe.
+  std::size_t probe(std::string_view name) const;
   std::size_t hash(std::string_view name) const;
 
   std::vector<Slot> slots_;
