@@ -205,6 +205,11 @@ def shared_keys(count, size):
     return bplist(objects, 3)
 
 
+def framed(data):
+    """An IPC frame: the 4-byte big-endian length, then the payload."""
+    return struct.pack(">I", len(data)) + data
+
+
 bombs = {
     "bomb_nested_pairs.bplist": nested_pairs(24),
     "bomb_shared_string.bplist": shared_string(4096, 2000),
@@ -213,7 +218,7 @@ bombs = {
 }
 for name, data in bombs.items():
     write("plist", name, data)
-    write("ipc_frame", name.replace(".bplist", ""), struct.pack(">I", len(data)) + data)
+    write("ipc_frame", name.replace(".bplist", ""), framed(data))
 
 # Exposition writer: name, help, label pairs split at NUL, eight value bytes.
 def exposition(*parts, value=1.0):
@@ -230,8 +235,7 @@ write("exposition", "huge_counter", exposition("m_total", "h", "a", "b", value=1
 # Reply stream: a cut byte (how the stream is split into reads), then frames
 # as a service sends them: replies, an error reply, the refusal (sequence 0).
 def frame(message):
-    data = plistlib.dumps(message, fmt=plistlib.FMT_BINARY)
-    return struct.pack(">I", len(data)) + data
+    return framed(plistlib.dumps(message, fmt=plistlib.FMT_BINARY))
 
 
 status = {"sequence": 1, "values": {"status": {"version": "1.0", "protocol": 1, "paired": True}}}
