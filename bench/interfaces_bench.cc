@@ -28,6 +28,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bench/summary_line.h"
@@ -288,7 +289,7 @@ std::vector<char*> withRepetitions(int argc, char** argv) {
   static char aggregates[] = "--benchmark_report_aggregates_only=true";
   std::vector<char*> args(argv, argv + argc);
   const bool chosen = std::any_of(args.begin(), args.end(), [](const char* arg) {
-    return std::strncmp(arg, "--benchmark_repetitions", 23) == 0;
+    return std::string_view(arg).starts_with("--benchmark_repetitions");
   });
   if (!chosen) args.insert(args.begin() + 1, {repetitions, interleaving, aggregates});
   return args;
